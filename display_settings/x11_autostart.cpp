@@ -1,0 +1,216 @@
+#include "x11_autostart.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+std::string HomeDir()
+{
+    if (const char* home = std::getenv("HOME"); IsAbsolute(home))
+        return home;
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    char buf[4096];
+    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr &&
+        IsAbsolute(found->pw_dir))
+        return found->pw_dir;
+    return {};
+}
+
+// True when s is well-formed UTF-8 (no overlongs, no surrogates).
+bool IsUtf8(const std::string& s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned c = *p;
+        int extra = 0;
+        unsigned min = 0;
+        unsigned cp = 0;
+        if (c < 0x80) { ++p; continue; }
+        if ((c & 0xE0) == 0xC0) { extra = 1; min = 0x80; cp = c & 0x1F; }
+        else if ((c & 0xF0) == 0xE0) { extra = 2; min = 0x800; cp = c & 0x0F; }
+        else if ((c & 0xF8) == 0xF0) { extra = 3; min = 0x10000; cp = c & 0x07; }
+        else return false;
+        if (end - p <= extra) return false;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+bool NeedsQuoting(const std::string& arg)
+{
+    return arg.empty() || arg.find_first_of(" \t\n\r\"'\\><~|&;$*?#()`") != std::string::npos;
+}
+
+// Writes all of data to fd, riding over short writes and interruptions.
+bool WriteAll(int fd, const std::string& data)
+{
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Creates path and its missing parents, private to the user.
+bool MakeDirs(const std::string& path)
+{
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos != path.size() && path[pos] != '/') continue;
+        const std::string prefix = path.substr(0, pos);
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { Close(); }
+    int get() const { return fd_; }
+    bool Close()
+    {
+        if (fd_ < 0) return true;
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::string AutostartDir()
+{
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); IsAbsolute(xdg)) {
+        base = xdg;
+    } else {
+        const std::string home = HomeDir();
+        if (home.empty()) return {};
+        base = home + "/.config";
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base + "/autostart";
+}
+
+std::optional<std::string> DesktopExecValue(const std::vector<std::string>& argv)
+{
+    // First the Exec rules: quote what holds a reserved character, escaping
+    // the four characters that stay special inside quotes, and double '%'.
+    std::string line;
+    for (const std::string& arg : argv) {
+        if (!IsUtf8(arg)) return std::nullopt;
+        if (!line.empty()) line += ' ';
+        const bool quote = NeedsQuoting(arg);
+        if (quote) line += '"';
+        for (const char c : arg) {
+            const auto u = static_cast<unsigned char>(c);
+            if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F)
+                return std::nullopt;
+            if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) line += '\\';
+            if (c == '%') line += '%';
+            line += c;
+        }
+        if (quote) line += '"';
+    }
+    // Then the string escapes, which a reader undoes before the Exec rules.
+    std::string value;
+    for (const char c : line) {
+        switch (c) {
+        case '\\': value += "\\\\"; break;
+        case '\n': value += "\\n"; break;
+        case '\t': value += "\\t"; break;
+        case '\r': value += "\\r"; break;
+        default: value += c;
+        }
+    }
+    return value;
+}
+
+std::string FormatRate(double hz)
+{
+    if (!std::isfinite(hz) || hz < 0) hz = 0;
+    char buf[64];
+    const auto result = std::to_chars(buf, buf + sizeof buf, hz, std::chars_format::fixed, 2);
+    return std::string(buf, result.ptr);
+}
+
+std::vector<std::string> XrandrArgs(const std::string& output, const std::string& modeName,
+                                    double hz)
+{
+    return {"xrandr", "--output", output, "--mode", modeName, "--rate", FormatRate(hz)};
+}
+
+bool WriteAutostartEntry(const std::string& dir, const std::vector<std::string>& argv,
+                         std::string* error)
+{
+    const auto fail = [error](const std::string& what) {
+        if (error != nullptr) *error = what;
+        return false;
+    };
+    const std::optional<std::string> exec = DesktopExecValue(argv);
+    if (!exec) return fail("the command cannot be written as a desktop entry");
+    if (dir.empty() || dir[0] != '/') return fail("no home folder for the autostart entry");
+    if (!MakeDirs(dir)) return fail(dir + ": " + std::strerror(errno));
+
+    const std::string content =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Version=1.5\n"
+        "Name=Tavrimo display mode\n"
+        "Name[zh_TW]=Tavrimo 顯示模式\n"
+        "Comment=Restores the display mode chosen in Tavrimo\n"
+        "Comment[zh_TW]=恢復在 Tavrimo 中選定的顯示模式\n"
+        "Exec=" + *exec + "\n"
+        "TryExec=xrandr\n"
+        "NoDisplay=true\n"
+        "X-Tavrimo-Version=1.00\n";
+
+    const std::string target = dir + "/" + kAutostartFileName;
+    std::string temp = dir + "/." + kAutostartFileName + ".XXXXXX";
+    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0) return fail(dir + ": " + std::strerror(errno));
+    // The entry is replaced by rename only: a symlink at target is replaced,
+    // never written through, and an earlier entry survives any failure here.
+    const bool ok = ::fchmod(fd.get(), 0644) == 0 && WriteAll(fd.get(), content) &&
+                    ::fsync(fd.get()) == 0 && fd.Close() &&
+                    ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        const int saved = errno;
+        ::unlink(temp.c_str());
+        return fail(target + ": " + std::strerror(saved));
+    }
+    if (Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dirFd.get() >= 0)
+        ::fsync(dirFd.get());
+    return true;
+}

@@ -1,0 +1,43 @@
+// Display modes of the current X output, read and set through RandR.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display_settings.h"
+
+struct xcb_connection_t;
+
+class X11DisplaySettings final : public DisplaySettings {
+public:
+    // Connects to displayName (null: $DISPLAY) and reads the current output's
+    // modes once. A layer that finds no usable output enumerates nothing and
+    // applies nothing; Error() then says why.
+    explicit X11DisplaySettings(const char* displayName = nullptr);
+    ~X11DisplaySettings() override;
+    X11DisplaySettings(const X11DisplaySettings&) = delete;
+    X11DisplaySettings& operator=(const X11DisplaySettings&) = delete;
+
+    const std::string& Error() const { return error_; }
+    const std::string& OutputName() const { return outputName_; }
+
+    int32_t EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
+                                 DspMode* devMode) override;
+    int32_t ChangeDisplaySettingsA(const DspMode* devMode, int32_t flags) override;
+
+private:
+    struct ConnectionCloser {
+        void operator()(xcb_connection_t* c) const;
+    };
+
+    bool Load();
+    int32_t Switch(uint32_t modeId, std::vector<std::string>* loginCommand);
+
+    std::unique_ptr<xcb_connection_t, ConnectionCloser> conn_;
+    uint32_t root_ = 0;
+    uint32_t output_ = 0;
+    std::string outputName_;
+    std::vector<DspMode> modes_;
+    std::string error_;
+};

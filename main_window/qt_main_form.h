@@ -1,0 +1,45 @@
+// The program's one window, built in Qt Widgets.
+#pragma once
+
+#include <QListWidget>
+#include <QWidget>
+
+#include "mode_list.h"
+
+class QLabel;
+class QPushButton;
+
+// A list whose first arrow key, while no line is selected, selects the first
+// line rather than moving past it.
+class DspListWidget final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+class MainForm final : public QWidget, private DspListView {
+public:
+    explicit MainForm(DisplaySettings& settings, QWidget* parent = nullptr);
+
+    // Fills the list; runs once, before the window is first shown.
+    void Load();
+
+    DspListWidget* DspList;
+    QPushButton* SetDSP;
+    QLabel* Lab[2];
+    QWidget* Line1;
+    QWidget* Line2;
+    QLabel* wrkLogo;
+
+private:
+    void ApplyDsp();
+
+    void AppendLine(const std::string& line) override;
+    void ProcessPendingEvents() override;
+    int SelectedPosition() const override;
+    void FocusList() override;
+
+    DisplaySettings& settings_;
+};

@@ -1,0 +1,161 @@
+// The window built in code, checked offscreen against the scripted layer.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "fake_display_settings.h"
+#include "qt_main_form.h"
+
+namespace {
+
+class MainFormTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        using F = FakeDisplaySettings;
+        fake.modes = {F::Mode(640, 480, 8), F::Mode(800, 600, 16), F::Mode(800, 600, 16, 75),
+                      F::Mode(1024, 768, 32)};
+        form.Load();
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        form.activateWindow();
+        QApplication::processEvents();
+    }
+
+    int Selected() const
+    {
+        const auto rows = form.DspList->selectionModel()->selectedIndexes();
+        return rows.isEmpty() ? -1 : rows.first().row();
+    }
+
+    FakeDisplaySettings fake;
+    MainForm form{fake};
+};
+
+TEST_F(MainFormTest, ControlsSitWhereTheLayoutPutsThem)
+{
+    EXPECT_EQ(form.windowTitle(), "Tavrimo");
+    EXPECT_EQ(form.size(), QSize(420, 241));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "the user cannot resize it";
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(form.palette().color(QPalette::Window), QColor(3, 0, 67));
+    const struct {
+        QWidget* w;
+        QRect r;
+    } layout[] = {
+        {form.SetDSP, {336, 212, 81, 25}},
+        {form.Lab[0], {8, 216, 281, 17}},   {form.Line2, {0, 206, 420, 1}},
+        {form.Line1, {0, 205, 420, 1}},     {form.wrkLogo, {0, 0, 164, 205}},
+        {form.Lab[1], {9, 217, 281, 17}},
+    };
+    for (const auto& c : layout) EXPECT_EQ(c.w->geometry(), c.r) << c.w->objectName().toStdString();
+    // The list keeps its place but shows whole lines only.
+    const QRect list = form.DspList->geometry();
+    EXPECT_EQ(list.topLeft(), QPoint(168, 4));
+    EXPECT_EQ(list.width(), 249);
+    EXPECT_LE(list.height(), 196);
+    const int row = form.DspList->sizeHintForRow(0);
+    EXPECT_GT(list.height(), 196 - row);
+    EXPECT_EQ((list.height() - 2 * form.DspList->frameWidth()) % row, 0);
+    // Engraved: the light copy lies over the dark one.
+    const auto children = form.children();
+    EXPECT_LT(children.indexOf(form.Lab[0]), children.indexOf(form.Lab[1]));
+    EXPECT_EQ(form.Lab[0]->palette().color(QPalette::WindowText),
+              QApplication::palette().color(QPalette::Dark));
+    EXPECT_EQ(form.Lab[1]->palette().color(QPalette::WindowText),
+              QApplication::palette().color(QPalette::Base));
+    EXPECT_EQ(form.Lab[0]->text(), "Tavrimo");
+    EXPECT_EQ(form.SetDSP->text(), "確定 (&O)");
+    EXPECT_EQ(form.wrkLogo->pixmap().size(), QSize(164, 205));
+    EXPECT_FALSE(form.wrkLogo->hasScaledContents());
+    EXPECT_DOUBLE_EQ(form.font().pointSizeF(), 11.25);
+    EXPECT_DOUBLE_EQ(form.SetDSP->font().pointSizeF(), 9);
+    EXPECT_DOUBLE_EQ(form.DspList->font().pointSizeF(), 12);
+}
+
+TEST_F(MainFormTest, ListHoldsEveryLineWithNothingSelectedAndTheFocus)
+{
+    ASSERT_EQ(form.DspList->count(), 4);
+    EXPECT_EQ(form.DspList->item(0)->text(), "  640 x   480   256色( 8bit)");
+    EXPECT_EQ(form.DspList->item(1)->text(), form.DspList->item(2)->text());
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_EQ(QApplication::focusWidget(), form.DspList);
+}
+
+TEST_F(MainFormTest, TabMovesBetweenListAndButtonOnly)
+{
+    QTest::keyClick(form.DspList, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.SetDSP);
+    QTest::keyClick(form.SetDSP, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.DspList);
+    QTest::keyClick(form.DspList, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), form.SetDSP);
+}
+
+TEST_F(MainFormTest, FirstArrowSelectsTheFirstLine)
+{
+    QTest::keyClick(form.DspList, Qt::Key_Down);
+    EXPECT_EQ(Selected(), 0);
+    QTest::keyClick(form.DspList, Qt::Key_Down);
+    QTest::keyClick(form.DspList, Qt::Key_Down);
+    EXPECT_EQ(Selected(), 2);
+}
+
+TEST_F(MainFormTest, EnterAndDoubleClickInTheListApplyNothing)
+{
+    QTest::keyClick(form.DspList, Qt::Key_Down);
+    QTest::keyClick(form.DspList, Qt::Key_Return);
+    QTest::keyClick(form.DspList, Qt::Key_Enter);
+    const QRect row = form.DspList->visualItemRect(form.DspList->item(0));
+    QTest::mouseDClick(form.DspList->viewport(), Qt::LeftButton, {}, row.center());
+    QApplication::processEvents();
+    EXPECT_TRUE(fake.applied.empty());
+}
+
+TEST_F(MainFormTest, ButtonAppliesTheSelectedLinesOwnMode)
+{
+    form.DspList->setCurrentRow(2);
+    QTest::mouseClick(form.SetDSP, Qt::LeftButton);
+    ASSERT_EQ(fake.applied.size(), 1u);
+    EXPECT_EQ(fake.applied[0].mode.dmDisplayFrequency, 75);
+    EXPECT_EQ(fake.applied[0].flags, dsp::kUpdateRegistry);
+    EXPECT_EQ(QApplication::focusWidget(), form.DspList);
+    EXPECT_EQ(Selected(), 2);
+    EXPECT_EQ(form.DspList->count(), 4) << "the list is not refilled";
+}
+
+TEST_F(MainFormTest, KeysOnTheButtonPressIt)
+{
+    form.DspList->setCurrentRow(3);
+    form.SetDSP->setFocus();
+    QTest::keyClick(form.SetDSP, Qt::Key_Space);
+    QTest::keyClick(form.SetDSP, Qt::Key_Return);
+    QTest::keyClick(form.SetDSP, Qt::Key_Enter);
+    EXPECT_EQ(fake.applied.size(), 3u);
+}
+
+TEST_F(MainFormTest, AltOPressesTheButtonFromTheList)
+{
+    form.DspList->setCurrentRow(1);
+    QTest::keyClick(form.DspList, Qt::Key_O, Qt::AltModifier);
+    QTRY_COMPARE(fake.applied.size(), size_t{1});
+}
+
+TEST_F(MainFormTest, ButtonWithNothingSelectedDoesNothing)
+{
+    QTest::mouseClick(form.SetDSP, Qt::LeftButton);
+    EXPECT_TRUE(fake.applied.empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,181 @@
+#include "xvnc.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void ExecChild(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+{
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+int WaitStatus(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        ExecChild(argv, env);
+    }
+    close(fds[1]);
+    CommandResult result;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        result.out.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    result.status = pid > 0 ? WaitStatus(pid) : -1;
+    return result;
+}
+
+pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+{
+    const pid_t pid = fork();
+    if (pid == 0) ExecChild(argv, env);
+    return pid;
+}
+
+void StopProcess(pid_t pid)
+{
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+XvncServer::XvncServer(const std::vector<std::string>& extraArgs)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    // The server picks a free display itself and writes its number to the pipe.
+    std::vector<std::string> argv = {"Xvnc",       "-displayfd", std::to_string(fds[1]),
+                                     "-SecurityTypes", "None",   "-localhost",
+                                     "-rfbport",   "-1",         "-nolisten",
+                                     "tcp",        "-geometry",  "1024x768"};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    pid_ = fork();
+    if (pid_ == 0) {
+        close(fds[0]);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        setpgid(0, 0);
+        ExecChild(argv, {});
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline && poll(&p, 1, 100) >= 0) {
+        if (!(p.revents & (POLLIN | POLLHUP))) continue;
+        char c;
+        if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+        number += c;
+    }
+    close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+}
+
+XvncServer::~XvncServer() { StopProcess(pid_); }
+
+CommandResult XvncServer::Run(const std::vector<std::string>& argv) const
+{
+    return RunCommand(argv, {DisplayEnv()});
+}
+
+const XrandrMode* XrandrOutput::Current() const
+{
+    for (const XrandrMode& m : modes)
+        if (m.current) return &m;
+    return nullptr;
+}
+
+XrandrOutput QueryXrandr(const XvncServer& server)
+{
+    XrandrOutput output;
+    const CommandResult r = server.Run({"xrandr", "--verbose"});
+    std::istringstream in(r.out);
+    const std::regex screen(R"(^Screen \d+: .* current (\d+) x (\d+),)");
+    const std::regex head(R"(^(\S+) (connected|disconnected))");
+    const std::regex mode(R"(^  (\S+) \((0x[0-9a-f]+)\) .*)");
+    const std::regex hline(R"(^        h: width\s+(\d+))");
+    const std::regex vline(R"(^        v: height\s+(\d+))");
+    std::string line;
+    bool inOutput = false;
+    std::smatch m;
+    while (std::getline(in, line)) {
+        if (std::regex_search(line, m, screen)) {
+            output.screenWidth = std::stoi(m[1]);
+            output.screenHeight = std::stoi(m[2]);
+        } else if (std::regex_search(line, m, head)) {
+            if (!output.name.empty()) break;
+            inOutput = m[2] == "connected";
+            if (inOutput) {
+                output.name = m[1];
+                output.connected = true;
+            }
+        } else if (inOutput && std::regex_match(line, m, mode)) {
+            XrandrMode xm;
+            xm.name = m[1];
+            xm.id = std::stoul(m[2], nullptr, 16);
+            xm.current = line.find("*current") != std::string::npos;
+            output.modes.push_back(xm);
+        } else if (inOutput && !output.modes.empty() && std::regex_search(line, m, hline)) {
+            output.modes.back().width = std::stoi(m[1]);
+        } else if (inOutput && !output.modes.empty() && std::regex_search(line, m, vline)) {
+            output.modes.back().height = std::stoi(m[1]);
+        }
+    }
+    return output;
+}
+
+TempDir::TempDir()
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tavrimo-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}

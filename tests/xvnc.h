@@ -1,0 +1,77 @@
+// A private X server for one test, and small process helpers around it.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct CommandResult {
+    int status = -1;  // exit status, or -1 when the command did not run to its end
+    std::string out;  // standard output
+};
+
+// Runs argv (searched on PATH) with the given extra environment, waits for it
+// and returns its exit status and standard output.
+CommandResult RunCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env = {});
+
+// Starts argv in the background with the given extra environment.
+pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+
+// Ends a background process: SIGTERM, then SIGKILL if it lingers.
+void StopProcess(pid_t pid);
+
+// A TigerVNC Xvnc on a free display number, reachable only from this machine
+// and without authentication, killed when the object goes.
+class XvncServer {
+public:
+    explicit XvncServer(const std::vector<std::string>& extraArgs = {});
+    ~XvncServer();
+    XvncServer(const XvncServer&) = delete;
+    XvncServer& operator=(const XvncServer&) = delete;
+
+    bool Running() const { return pid_ > 0 && !display_.empty(); }
+    const std::string& Display() const { return display_; }  // ":N"
+    std::string DisplayEnv() const { return "DISPLAY=" + display_; }
+
+    // Runs a command against this server.
+    CommandResult Run(const std::vector<std::string>& argv) const;
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// One mode of an output as `xrandr --verbose` lists it.
+struct XrandrMode {
+    std::string name;
+    unsigned long id = 0;
+    int width = 0;
+    int height = 0;
+    bool current = false;
+};
+
+struct XrandrOutput {
+    std::string name;
+    bool connected = false;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    std::vector<XrandrMode> modes;
+    const XrandrMode* Current() const;
+};
+
+// The first connected output of `xrandr --verbose` on the server.
+XrandrOutput QueryXrandr(const XvncServer& server);
+
+// A temporary folder, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
