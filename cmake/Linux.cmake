@@ -19,4 +19,13 @@ qt_add_resources(tavrimo_qt_form art PREFIX / BASE resources FILES
 add_executable(tavrimo main_window/qt_main.cpp)
 target_compile_definitions(tavrimo PRIVATE TAVRIMO_VERSION="${TAVRIMO_VERSION}")
 target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_x11 tavrimo_warnings)
-install(TARGETS tavrimo RUNTIME DESTINATION bin)
+
+include(GNUInstallDirs)
+install(TARGETS tavrimo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES resources/tavrimo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES resources/tavrimo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+foreach(size 16 32 48 256)
+  install(FILES resources/tavrimo-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME tavrimo.png)
+endforeach()
