@@ -1,0 +1,32 @@
+# Win32 display settings and the raw Win32 window.
+enable_language(RC)
+if(MINGW)
+  # Self-contained executables: the C++ runtime goes inside each of them.
+  add_link_options(-static)
+  # Only what is used of the static runtime stays in the executable.
+  add_compile_options(-ffunction-sections -fdata-sections)
+  add_link_options(-Wl,--gc-sections)
+endif()
+
+add_library(tavrimo_win32 STATIC display_settings/win32_display_settings.cpp)
+target_include_directories(tavrimo_win32 PUBLIC display_settings)
+target_link_libraries(tavrimo_win32 PRIVATE tavrimo_warnings)
+
+add_executable(tavrimo WIN32
+  main_window/win32_main.cpp
+  main_window/win32_main_form.cpp
+  resources/tavrimo.rc)
+target_include_directories(tavrimo PRIVATE resources)
+target_compile_definitions(tavrimo PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(tavrimo PRIVATE tavrimo_core tavrimo_win32 tavrimo_warnings user32 gdi32 comctl32)
+if(MINGW)
+  target_sources(tavrimo PRIVATE main_window/win32_terminate_gnu.cpp)
+  target_link_options(tavrimo PRIVATE -municode -s)
+  set_source_files_properties(resources/tavrimo.rc PROPERTIES COMPILE_FLAGS "-c 65001")
+endif()
+if(MSVC)
+  # The manifest comes from the resource script.
+  target_link_options(tavrimo PRIVATE /MANIFEST:NO)
+  set_property(TARGET tavrimo PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
+endif()
+install(TARGETS tavrimo RUNTIME DESTINATION .)

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# tavrimo.exe under Wine on a private Xvnc: the list against the platform's
+# enumeration, then real keys, checked with xrandr and the stored mode.
+#   win32_e2e.sh TAVRIMO_EXE WIN32_PROBE_EXE
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+exe=$1
+probe=$2
+wine_run=$here/../scripts/wine-run
+# shellcheck source=../scripts/xvnc-lib.sh
+. "$here/../scripts/xvnc-lib.sh"
+start_xvnc -rfbport -1 -nolisten tcp
+
+fail=0
+check() {  # check WHAT EXPECTED ACTUAL
+  if [[ $2 == "$3" ]]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; fail=1; fi
+}
+current() { xrandr | sed -n 's/^Screen 0: .* current \([0-9]*\) x \([0-9]*\),.*/\1 \2/p'; }
+wait_current() {  # wait_current "W H": up to 10 s
+  for _ in $(seq 100); do [[ $(current) == "$1" ]] && return 0; sleep 0.1; done
+  return 1
+}
+
+"$wine_run" "$exe" &
+app=$!
+trap 'kill $app 2>/dev/null || true; kill $XVNC_PID 2>/dev/null || true' EXIT
+win=$(wait_window '^Tavrimo$')
+[[ -n $win ]] || { echo "FAILED: the window did not appear"; exit 1; }
+
+"$wine_run" "$probe" list || fail=1
+lines=$("$wine_run" "$probe" list | tr -d '\r' | sed -n 's/^\([0-9]*\) lines$/\1/p')
+modes=$(xrandr | grep -c '^   [0-9]')
+check "every RandR mode at 32, 16 and 8 bits per pixel" "$((modes * 3))" "$lines"
+
+before=$(current)
+xdotool windowfocus --sync "$win"
+# Enter in the list presses nothing.
+xdotool key --delay 60 Down Down Down Down Return
+sleep 1.5
+check "Enter in the list changes nothing" "$before" "$(current)"
+
+# Line 3 is selected; Alt+O applies it.
+read -r w h bpp < <("$wine_run" "$probe" mode 3)
+xdotool key alt+o
+wait_current "$w $h" || true
+check "Alt+O switches to line 3" "$w $h" "$(current)"
+check "line 3 is the stored mode" "$w $h $bpp" "$("$wine_run" "$probe" registry)"
+
+# Down to line 7, Tab to the button, Enter presses it.
+read -r w h bpp < <("$wine_run" "$probe" mode 7)
+xdotool key --delay 60 Down Down Down Down Tab Return
+wait_current "$w $h" || true
+check "Tab then Enter on the button switches to line 7" "$w $h" "$(current)"
+check "line 7 is the stored mode" "$w $h $bpp" "$("$wine_run" "$probe" registry)"
+
+check "the button's text" "1001 [確定 (&O)]" "$("$wine_run" "$probe" texts | tr -d '\r' | grep ^1001)"
+exit $fail

@@ -1,0 +1,110 @@
+// Looks at a running tavrimo.exe from outside, the way another program on the
+// same desktop would, and at the platform's display settings.
+//   win32_probe list       the window's list equals the platform's modes, line by line
+//   win32_probe mode K     mode K of the platform's enumeration, as "W H BPP"
+//   win32_probe registry   the stored mode (ENUM_REGISTRY_SETTINGS), as "W H BPP"
+//   win32_probe texts      the accessible texts of the window's controls
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "mode_list.h"
+#include "resource.h"
+#include "win32_display_settings.h"
+
+namespace {
+
+class Lines final : public DspListView {
+public:
+    std::vector<std::string> lines;
+    void AppendLine(const std::string& line) override { lines.push_back(line); }
+    void ProcessPendingEvents() override {}
+    int SelectedPosition() const override { return -1; }
+    void FocusList() override {}
+};
+
+std::string Narrow(const std::wstring& w)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                        nullptr);
+    return s;
+}
+
+HWND FindForm()
+{
+    for (int i = 0; i < 100; ++i) {
+        if (HWND w = FindWindowW(L"TavrimoMainForm", L"Tavrimo")) return w;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+int PrintMode(int32_t index)
+{
+    DEVMODEA dm{};
+    dm.dmSize = sizeof dm;
+    if (!EnumDisplaySettingsA(nullptr, static_cast<DWORD>(index), &dm)) return 1;
+    std::printf("%lu %lu %lu\n", dm.dmPelsWidth, dm.dmPelsHeight, dm.dmBitsPerPel);
+    return 0;
+}
+
+int CompareList()
+{
+    const HWND form = FindForm();
+    if (form == nullptr) {
+        std::printf("no window\n");
+        return 1;
+    }
+    const HWND list = GetDlgItem(form, IDC_DSPLIST);
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    Win32DisplaySettings settings;
+    Lines expected;
+    FillDspList(settings, expected);
+    int bad = 0;
+    if (count != static_cast<LRESULT>(expected.lines.size())) {
+        std::printf("count %ld, platform %zu\n", static_cast<long>(count), expected.lines.size());
+        ++bad;
+    }
+    for (LRESULT i = 0; i < count && static_cast<size_t>(i) < expected.lines.size(); ++i) {
+        std::wstring text(static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)), L'\0');
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        if (Narrow(text) != expected.lines[static_cast<size_t>(i)]) {
+            std::printf("line %ld: [%s] != [%s]\n", static_cast<long>(i), Narrow(text).c_str(),
+                        expected.lines[static_cast<size_t>(i)].c_str());
+            ++bad;
+        }
+    }
+    std::printf("%ld lines\n", static_cast<long>(count));
+    return bad == 0 ? 0 : 1;
+}
+
+int PrintTexts()
+{
+    const HWND form = FindForm();
+    if (form == nullptr) return 1;
+    for (const int id : {IDC_DSPLIST, IDC_SETDSP}) {
+        wchar_t text[256] = {};
+        GetWindowTextW(GetDlgItem(form, id), text, 256);
+        std::printf("%d [%s]\n", id, Narrow(text).c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "list") return CompareList();
+    if (command == "mode" && argc > 2) return PrintMode(std::atoi(argv[2]));
+    if (command == "registry") return PrintMode(static_cast<int32_t>(ENUM_REGISTRY_SETTINGS));
+    if (command == "texts") return PrintTexts();
+    std::fprintf(stderr, "usage: win32_probe list | mode K | registry | texts\n");
+    return 2;
+}
