@@ -1,5 +1,5 @@
 # Quick start: `make run` and `make test`. Both install what is missing first.
-.PHONY: deps deps-windows build build-windows run run-windows screenshots test clean
+.PHONY: deps deps-windows build build-windows run run-windows screenshots test package install uninstall bench clean
 
 deps:
 	@scripts/install-deps
@@ -29,6 +29,19 @@ screenshots: build build-windows
 test: build build-windows
 	ctest --preset linux -j2
 	ctest --preset windows -j2
+
+package: build build-windows
+	cpack --config build/linux/CPackConfig.cmake -B build/packages
+	cpack --config build/windows/CPackConfig.cmake -B build/packages
+	@ls -l build/packages/*.deb build/packages/*.zip
+
+PREFIX ?= /usr/local
+install: build
+	cmake --install build/linux --prefix $(PREFIX)
+
+uninstall:
+	@test -f build/linux/install_manifest.txt || { echo "nothing installed from this build"; exit 1; }
+	xargs -d '\n' rm -fv < build/linux/install_manifest.txt
 
 clean:
 	rm -rf build

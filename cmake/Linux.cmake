@@ -22,10 +22,43 @@ target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_x11 tavrimo_warnin
 
 include(GNUInstallDirs)
 install(TARGETS tavrimo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES resources/tavrimo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES resources/tavrimo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES resources/org.tavrimo.Tavrimo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES resources/org.tavrimo.Tavrimo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 16 32 48 256)
   install(FILES resources/tavrimo-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME tavrimo.png)
 endforeach()
+
+# Debian policy files for the package: changelog and manual page, compressed.
+foreach(doc debian/changelog tavrimo.1)
+  get_filename_component(name ${doc} NAME)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${name}.gz
+    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/resources/${doc} > ${CMAKE_BINARY_DIR}/${name}.gz
+    DEPENDS resources/${doc} VERBATIM)
+  list(APPEND compressed_docs ${CMAKE_BINARY_DIR}/${name}.gz)
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})
+install(FILES ${CMAKE_BINARY_DIR}/tavrimo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz resources/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tavrimo)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tavrimo)
+set(CPACK_PACKAGE_VERSION ${TAVRIMO_VERSION})
+set(CPACK_PACKAGE_CONTACT "Tavrimo developers <developers@tavrimo.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list the display modes and switch to one")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tavrimo lists every mode of the current X display (width, height and colour
+depth) in a small window with a Traditional Chinese interface. Select a line
+and press OK: the display switches to that mode through RandR, and an
+autostart entry restores it at the next login.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION x11)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Fonts for the window and the list, and xrandr for the login entry.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, fonts-unifont, x11-xserver-utils")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)

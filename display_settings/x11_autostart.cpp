@@ -186,7 +186,7 @@ bool WriteAutostartEntry(const std::string& dir, const std::vector<std::string>&
     const std::string content =
         "[Desktop Entry]\n"
         "Type=Application\n"
-        "Version=1.5\n"
+        "Version=1.4\n"
         "Name=Tavrimo display mode\n"
         "Name[zh_TW]=Tavrimo 顯示模式\n"
         "Comment=Restores the display mode chosen in Tavrimo\n"

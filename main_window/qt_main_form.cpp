@@ -106,12 +106,18 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     DspList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DspList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     DspList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    DspList->setAccessibleName(QStringLiteral("顯示模式清單"));
+    DspList->setAccessibleDescription(
+        QStringLiteral("目前顯示器的所有模式，每行一種：寬度、高度與色彩深度"));
 
     SetDSP = new QPushButton(QStringLiteral("確定 (&O)"), this);
     SetDSP->setObjectName(QStringLiteral("SetDSP"));
     SetDSP->setGeometry(336, 212, 81, 25);
     SetDSP->setFont(WindowFont(9));
     SetDSP->setDefault(false);
+    SetDSP->setAccessibleName(QStringLiteral("確定"));
+    SetDSP->setAccessibleDescription(
+        QStringLiteral("切換至選定的顯示模式，並於下次登入時沿用"));
     // Outside a dialog only this makes Enter on the focused button press it.
     SetDSP->setAutoDefault(true);
 

@@ -120,6 +120,8 @@ void MainForm::Load()
                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
                                hwnd_, reinterpret_cast<HMENU>(IDC_SETDSP), instance_, nullptr);
     if (DspList == nullptr || SetDSP == nullptr) ThrowLastError("CreateWindowExW");
+    // The list's window text is what a screen reader names it by.
+    ::SetWindowTextW(DspList, L"顯示模式清單");
     CreateFonts();
     Layout();
 

@@ -1,6 +1,7 @@
 // The window built in code, checked offscreen against the scripted layer.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -83,6 +84,21 @@ TEST_F(MainFormTest, ListHoldsEveryLineWithNothingSelectedAndTheFocus)
     EXPECT_EQ(form.DspList->item(1)->text(), form.DspList->item(2)->text());
     EXPECT_EQ(Selected(), -1);
     EXPECT_EQ(QApplication::focusWidget(), form.DspList);
+}
+
+TEST_F(MainFormTest, ScreenReadersCanNameTheListAndTheButton)
+{
+    for (QWidget* w : {static_cast<QWidget*>(form.DspList), static_cast<QWidget*>(form.SetDSP)}) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr);
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty());
+        EXPECT_FALSE(a->text(QAccessible::Description).isEmpty());
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.DspList)->text(QAccessible::Name),
+              "顯示模式清單");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.SetDSP)->text(QAccessible::Name), "確定");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.DspList)->role(), QAccessible::List);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.SetDSP)->role(), QAccessible::Button);
 }
 
 TEST_F(MainFormTest, TabMovesBetweenListAndButtonOnly)

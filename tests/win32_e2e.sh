@@ -53,5 +53,7 @@ wait_current "$w $h" || true
 check "Tab then Enter on the button switches to line 7" "$w $h" "$(current)"
 check "line 7 is the stored mode" "$w $h $bpp" "$("$wine_run" "$probe" registry)"
 
-check "the button's text" "1001 [確定 (&O)]" "$("$wine_run" "$probe" texts | tr -d '\r' | grep ^1001)"
+texts=$("$wine_run" "$probe" texts | tr -d '\r')
+check "the list's accessible text" "1000 [顯示模式清單]" "$(grep ^1000 <<<"$texts")"
+check "the button's accessible text" "1001 [確定 (&O)]" "$(grep ^1001 <<<"$texts")"
 exit $fail

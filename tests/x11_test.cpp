@@ -164,6 +164,9 @@ TEST_F(X11Layer, LoginEntryReappliesTheSameMode)
     const auto argv = ParseDesktopExec(*exec);
     ASSERT_TRUE(argv.has_value()) << *exec;
     EXPECT_EQ(*argv, XrandrArgs("VNC-0", "1280x800", 60.0));
+    const std::string path = config.Path() + "/autostart/" + kAutostartFileName;
+    const CommandResult valid = RunCommand({"desktop-file-validate", path});
+    EXPECT_EQ(valid.status, 0) << valid.out;
 
     // Somewhere else, then the login command brings the mode back.
     ASSERT_EQ(server.Run({"xrandr", "--output", "VNC-0", "--mode", "640x480"}).status, 0);

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# What `cmake --install` and the .deb put on a system: the files, their
+# validity by the desktop's own validators, the dependencies, and lintian.
+#   package_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail=0
+ok() { echo "ok: $*"; }
+bad() { echo "FAILED: $*"; fail=1; }
+
+DESTDIR=$scratch/root cmake --install "$build" --prefix /usr >/dev/null
+root=$scratch/root/usr
+desktop-file-validate "$root/share/applications/org.tavrimo.Tavrimo.desktop" &&
+  ok "desktop entry validates" || bad "desktop entry"
+appstreamcli validate --no-net "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" &&
+  ok "metainfo validates" || bad "metainfo"
+grep -q 'version="1.00"' "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" &&
+  ok "metainfo names release 1.00" || bad "metainfo release"
+
+(cd "$build" && cpack -B "$scratch/pkg" >/dev/null)
+deb=$(ls "$scratch"/pkg/*.deb)
+dpkg-deb -x "$deb" "$scratch/x"
+for f in usr/bin/tavrimo usr/share/applications/org.tavrimo.Tavrimo.desktop \
+         usr/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml \
+         usr/share/icons/hicolor/{16x16,32x32,48x48,256x256}/apps/tavrimo.png \
+         usr/share/doc/tavrimo/copyright usr/share/doc/tavrimo/changelog.gz \
+         usr/share/man/man1/tavrimo.1.gz; do
+  [[ -f $scratch/x/$f ]] && ok "$f" || bad "missing $f"
+done
+for size in 16 32 48 256; do
+  got=$(file -b "$scratch/x/usr/share/icons/hicolor/${size}x${size}/apps/tavrimo.png" | grep -o '[0-9]* x [0-9]*')
+  [[ $got == "$size x $size" ]] && ok "icon $size" || bad "icon $size is $got"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+for d in libqt6widgets6 fonts-arphic-uming fonts-unifont x11-xserver-utils libxcb-randr0; do
+  [[ $depends == *"$d"* ]] && ok "depends on $d" || bad "no dependency on $d: $depends"
+done
+errors=$(lintian "$deb" 2>&1 | grep '^E:' || true)
+[[ -z $errors ]] && ok "lintian reports no errors" || bad "lintian: $errors"
+exit $fail
