@@ -35,6 +35,12 @@ package: build build-windows
 	cpack --config build/windows/CPackConfig.cmake -B build/packages
 	@ls -l build/packages/*.deb build/packages/*.zip
 
+bench: build build-windows
+	@scripts/install-deps --bench
+	cmake -S tools/bench -B build/bench -G Ninja
+	cmake --build build/bench
+	scripts/bench
+
 PREFIX ?= /usr/local
 install: build
 	cmake --install build/linux --prefix $(PREFIX)

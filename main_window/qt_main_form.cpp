@@ -6,7 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
-#include <QPushButton>
+#include <QShortcutEvent>
 #include <QScreen>
 
 namespace {
@@ -75,6 +75,15 @@ void DspListWidget::keyPressEvent(QKeyEvent* event)
     QListWidget::keyPressEvent(event);
 }
 
+bool DspButton::event(QEvent* event)
+{
+    if (event->type() == QEvent::Shortcut && !static_cast<QShortcutEvent*>(event)->isAmbiguous()) {
+        click();
+        return true;
+    }
+    return QPushButton::event(event);
+}
+
 MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     : QWidget(parent,
               Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -110,7 +119,7 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     DspList->setAccessibleDescription(
         QStringLiteral("目前顯示器的所有模式，每行一種：寬度、高度與色彩深度"));
 
-    SetDSP = new QPushButton(QStringLiteral("確定 (&O)"), this);
+    SetDSP = new DspButton(QStringLiteral("確定 (&O)"), this);
     SetDSP->setObjectName(QStringLiteral("SetDSP"));
     SetDSP->setGeometry(336, 212, 81, 25);
     SetDSP->setFont(WindowFont(9));

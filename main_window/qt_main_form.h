@@ -2,12 +2,12 @@
 #pragma once
 
 #include <QListWidget>
+#include <QPushButton>
 #include <QWidget>
 
 #include "mode_list.h"
 
 class QLabel;
-class QPushButton;
 
 // A list whose first arrow key, while no line is selected, selects the first
 // line rather than moving past it.
@@ -19,6 +19,16 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 
+// A push button whose access key presses it at once, as a click does, rather
+// than after the toolkit's 100 ms pressed-look animation.
+class DspButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    bool event(QEvent* event) override;
+};
+
 class MainForm final : public QWidget, private DspListView {
 public:
     explicit MainForm(DisplaySettings& settings, QWidget* parent = nullptr);
@@ -27,7 +37,7 @@ public:
     void Load();
 
     DspListWidget* DspList;
-    QPushButton* SetDSP;
+    DspButton* SetDSP;
     QLabel* Lab[2];
     QWidget* Line1;
     QWidget* Line2;

@@ -3,7 +3,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
+
+#include <sys/wait.h>
 
 #include "xvnc.h"
 
@@ -13,12 +16,16 @@ using namespace std::chrono_literals;
 
 class EndToEnd : public testing::Test {
 protected:
+    // Runs before the program starts, so that the list holds what it adds.
+    virtual void Prepare() {}
+
     void SetUp() override
     {
         ASSERT_TRUE(server.Running()) << "Xvnc did not start";
+        Prepare();
         const std::string env[] = {server.DisplayEnv(), "XDG_CONFIG_HOME=" + config.Path(),
                                    "QT_QPA_PLATFORM=xcb"};
-        app = SpawnCommand({TAVRIMO_BINARY}, {env[0], env[1], env[2]});
+        app = SpawnCommand({TAVRIMO_BINARY}, {env[0], env[1], env[2]}, config.Path() + "/stderr");
         const CommandResult found = server.Run(
             {"timeout", "20", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Tavrimo$"});
         ASSERT_EQ(found.status, 0) << "the window did not appear";
@@ -88,6 +95,48 @@ TEST_F(EndToEnd, EnterInTheListSwitchesNothing)
     Keys(keys);
     EXPECT_FALSE(SwitchedTo(3, 1500ms));
     EXPECT_TRUE(SwitchedTo(0, 0ms)) << "still in the first mode";
+}
+
+class EndToEndWithDoomedMode : public EndToEnd {
+protected:
+    void Prepare() override
+    {
+        ASSERT_EQ(server.Run({"xrandr", "--newmode", "doomed", "84.00", "1000", "1010", "1020",
+                              "1100", "700", "701", "702", "800"}).status, 0);
+        ASSERT_EQ(server.Run({"xrandr", "--addmode", "VNC-0", "doomed"}).status, 0);
+    }
+};
+
+TEST_F(EndToEndWithDoomedMode, ModeDeletedBeforeOkAppliesNothingAndTheWindowStays)
+{
+    const XrandrOutput before = QueryXrandr(server);
+    ASSERT_EQ(before.modes.back().name, "doomed");
+    ASSERT_EQ(server.Run({"xrandr", "--delmode", "VNC-0", "doomed"}).status, 0);
+    auto keys = Downs(before.modes.size());
+    keys.push_back("alt+o");
+    Keys(keys);
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(SwitchedTo(0, 0ms)) << "still in the first mode";
+    EXPECT_EQ(waitpid(app, nullptr, WNOHANG), 0) << "the program is still running";
+    // And it still answers: another line switches.
+    Keys({"Up", "alt+o"});
+    EXPECT_TRUE(SwitchedTo(before.modes.size() - 2));
+}
+
+TEST_F(EndToEnd, ServerDeathEndsTheProgramWithinASecond)
+{
+    server.Kill();
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(app, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(done, app) << "still running a second after the X server died";
+    app = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    std::ifstream err(config.Path() + "/stderr");
+    std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("X11"), std::string::npos) << "stderr: " << text;
 }
 
 }  // namespace

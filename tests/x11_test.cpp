@@ -192,26 +192,6 @@ TEST_F(X11Layer, UnwritableLoginEntryStillSwitches)
     EXPECT_EQ(QueryXrandr(server).Current()->width, 800);
 }
 
-TEST_F(X11Layer, ModeTooLargeForTheScreenIsRefusedUntouched)
-{
-    // The server's largest screen is 32768 wide; this mode's CRTC would not fit.
-    ASSERT_EQ(server.Run({"xrandr", "--newmode", "huge", "900.00", "32768", "32800", "32900",
-                          "33000", "400", "401", "402", "410"}).status, 0);
-    ASSERT_EQ(server.Run({"xrandr", "--addmode", "VNC-0", "huge"}).status, 0);
-    ASSERT_EQ(server.Run({"xrandr", "--output", "VNC-0", "--pos", "100x0"}).status, 0);
-    X11DisplaySettings layer(server.Display().c_str());
-    const auto modes = Enumerate(layer);
-    const int k = IndexOf(modes, 32768, 400);
-    ASSERT_GE(k, 0);
-    EXPECT_EQ(DspLine(modes[static_cast<size_t>(k)]), "32768 x   400    全彩(32bit)");
-    EXPECT_NE(layer.ChangeDisplaySettingsA(&modes[static_cast<size_t>(k)], dsp::kUpdateRegistry),
-              dsp::kDispChangeSuccessful);
-    const XrandrOutput out = QueryXrandr(server);
-    EXPECT_TRUE(out.connected);
-    ASSERT_NE(out.Current(), nullptr);
-    EXPECT_EQ(out.Current()->width, 1024);
-}
-
 TEST(X11LayerDepth16, NamesTheDepthHighColour)
 {
     XvncServer server({"-depth", "16"});

@@ -1,6 +1,7 @@
 #include "xvnc.h"
 
 #include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -60,10 +63,17 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector
     return result;
 }
 
-pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& errPath)
 {
     const pid_t pid = fork();
-    if (pid == 0) ExecChild(argv, env);
+    if (pid == 0) {
+        if (!errPath.empty()) {
+            const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) dup2(fd, STDERR_FILENO);
+        }
+        ExecChild(argv, env);
+    }
     return pid;
 }
 
@@ -113,6 +123,58 @@ XvncServer::XvncServer(const std::vector<std::string>& extraArgs)
 }
 
 XvncServer::~XvncServer() { StopProcess(pid_); }
+
+void XvncServer::Kill()
+{
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+bool AddModes(const XvncServer& server, const std::string& output, const std::string& prefix,
+              int count, int width, int height)
+{
+    xcb_connection_t* c = xcb_connect(server.Display().c_str(), nullptr);
+    bool ok = !xcb_connection_has_error(c);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    auto* res = ok ? xcb_randr_get_screen_resources_current_reply(
+                         c, xcb_randr_get_screen_resources_current(c, root), nullptr)
+                   : nullptr;
+    xcb_randr_output_t target = 0;
+    for (int i = 0; res && i < res->num_outputs; ++i) {
+        const xcb_randr_output_t o = xcb_randr_get_screen_resources_current_outputs(res)[i];
+        auto* info = xcb_randr_get_output_info_reply(c, xcb_randr_get_output_info(c, o, 0), nullptr);
+        if (info && std::string(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info)),
+                                static_cast<size_t>(xcb_randr_get_output_info_name_length(info))) == output)
+            target = o;
+        std::free(info);
+    }
+    std::free(res);
+    ok = ok && target != 0;
+    for (int i = 0; ok && i < count; ++i) {
+        const std::string name = prefix + std::to_string(i);
+        xcb_randr_mode_info_t info{};
+        info.width = static_cast<uint16_t>(width);
+        info.height = static_cast<uint16_t>(height);
+        info.htotal = static_cast<uint16_t>(std::min(width + 100, 65535));
+        info.vtotal = static_cast<uint16_t>(height + 10 + i % 50);
+        info.dot_clock = static_cast<uint32_t>(uint64_t{info.htotal} * info.vtotal * 60);
+        info.name_len = static_cast<uint16_t>(name.size());
+        auto* made = xcb_randr_create_mode_reply(
+            c, xcb_randr_create_mode(c, root, info, static_cast<uint32_t>(name.size()), name.c_str()),
+            nullptr);
+        ok = made != nullptr;
+        if (made) {
+            xcb_generic_error_t* e = xcb_request_check(c, xcb_randr_add_output_mode_checked(c, target, made->mode));
+            ok = e == nullptr;
+            std::free(e);
+        }
+        std::free(made);
+    }
+    xcb_disconnect(c);
+    return ok;
+}
 
 CommandResult XvncServer::Run(const std::vector<std::string>& argv) const
 {

@@ -15,8 +15,10 @@ struct CommandResult {
 CommandResult RunCommand(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {});
 
-// Starts argv in the background with the given extra environment.
-pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+// Starts argv in the background with the given extra environment; its
+// standard error goes to errPath when one is given.
+pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& errPath = {});
 
 // Ends a background process: SIGTERM, then SIGKILL if it lingers.
 void StopProcess(pid_t pid);
@@ -31,6 +33,8 @@ public:
     XvncServer& operator=(const XvncServer&) = delete;
 
     bool Running() const { return pid_ > 0 && !display_.empty(); }
+    // Kills the server at once, as a crash would.
+    void Kill();
     const std::string& Display() const { return display_; }  // ":N"
     std::string DisplayEnv() const { return "DISPLAY=" + display_; }
 
@@ -62,6 +66,11 @@ struct XrandrOutput {
 
 // The first connected output of `xrandr --verbose` on the server.
 XrandrOutput QueryXrandr(const XvncServer& server);
+
+// Adds count modes named prefix0, prefix1, ... to output, straight through
+// RandR (thousands of xrandr runs would take minutes); false on any failure.
+bool AddModes(const XvncServer& server, const std::string& output, const std::string& prefix,
+              int count, int width, int height);
 
 // A temporary folder, removed with everything in it when the object goes.
 class TempDir {
