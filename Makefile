@@ -1,5 +1,5 @@
 # Quick start: `make run` and `make test`. Both install what is missing first.
-.PHONY: deps deps-windows build build-windows run run-windows screenshots test package install uninstall bench clean
+.PHONY: deps deps-windows build build-windows build-sanitize build-fuzz fuzz run run-windows screenshots test package install uninstall bench clean
 
 deps:
 	@scripts/install-deps
@@ -26,9 +26,25 @@ screenshots: build build-windows
 	scripts/run-app --screenshot docs/screenshot-windows.png --exit \
 		scripts/wine-run build/windows/tavrimo.exe
 
-test: build build-windows
+build-sanitize: deps
+	cmake --preset sanitize
+	cmake --build --preset sanitize
+
+build-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+test: build build-windows build-sanitize build-fuzz
 	ctest --preset linux -j2
 	ctest --preset windows -j2
+	ctest --preset sanitize -j2
+	ctest --preset fuzz -j2
+
+FUZZ_SECONDS ?= 600
+fuzz: build-fuzz
+	tests/fuzz/run-fuzzer build/fuzz/tests/fuzz/fuzz_fill $(FUZZ_SECONDS) tests/fuzz/corpus/fill --merge
+	tests/fuzz/run-fuzzer build/fuzz/tests/fuzz/fuzz_autostart $(FUZZ_SECONDS) \
+		tests/fuzz/corpus/autostart --merge
 
 package: build build-windows
 	cpack --config build/linux/CPackConfig.cmake -B build/packages

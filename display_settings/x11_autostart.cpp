@@ -160,8 +160,9 @@ std::optional<std::string> DesktopExecValue(const std::vector<std::string>& argv
 std::string FormatRate(double hz)
 {
     if (!std::isfinite(hz) || hz < 0) hz = 0;
-    char buf[64];
+    char buf[400];  // the largest double, in full, with two decimals
     const auto result = std::to_chars(buf, buf + sizeof buf, hz, std::chars_format::fixed, 2);
+    if (result.ec != std::errc()) return "0.00";
     return std::string(buf, result.ptr);
 }
 

@@ -70,6 +70,8 @@ TEST(FormatRate, TwoDecimalsWhateverTheValue)
     EXPECT_EQ(FormatRate(0.0), "0.00");
     EXPECT_EQ(FormatRate(-1.0), "0.00");
     EXPECT_EQ(FormatRate(std::nan("")), "0.00");
+    EXPECT_EQ(FormatRate(1e300).substr(0, 2), "10");
+    EXPECT_EQ(FormatRate(1e300).size(), 301u + 3u);
 }
 
 class AutostartFiles : public testing::Test {

@@ -4,6 +4,8 @@
 //   win32_probe mode K     mode K of the platform's enumeration, as "W H BPP"
 //   win32_probe registry   the stored mode (ENUM_REGISTRY_SETTINGS), as "W H BPP"
 //   win32_probe texts      the accessible texts of the window's controls
+//   win32_probe find W H BPP   the first index of that mode in the enumeration, or -1
+//   win32_probe alive      the window exists and answers within two seconds
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -105,6 +107,25 @@ int main(int argc, char** argv)
     if (command == "mode" && argc > 2) return PrintMode(std::atoi(argv[2]));
     if (command == "registry") return PrintMode(static_cast<int32_t>(ENUM_REGISTRY_SETTINGS));
     if (command == "texts") return PrintTexts();
-    std::fprintf(stderr, "usage: win32_probe list | mode K | registry | texts\n");
+    if (command == "find" && argc > 4) {
+        DEVMODEA dm{};
+        dm.dmSize = sizeof dm;
+        for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &dm); ++i) {
+            if (dm.dmPelsWidth == std::strtoul(argv[2], nullptr, 10) &&
+                dm.dmPelsHeight == std::strtoul(argv[3], nullptr, 10) &&
+                dm.dmBitsPerPel == std::strtoul(argv[4], nullptr, 10)) {
+                std::printf("%lu\n", i);
+                return 0;
+            }
+        }
+        std::printf("-1\n");
+        return 1;
+    }
+    if (command == "alive") {
+        const HWND form = FindForm();
+        DWORD_PTR answer = 0;
+        return form && SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer) ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: win32_probe list | mode K | registry | texts | alive\n");
     return 2;
 }
