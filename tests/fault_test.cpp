@@ -13,6 +13,7 @@
 
 #include "desktop_exec.h"
 #include "mode_list.h"
+#include "modes.h"
 #include "x11_autostart.h"
 #include "x11_display_settings.h"
 #include "xvnc.h"
@@ -20,23 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<DspMode> Enumerate(X11DisplaySettings& layer)
-{
-    std::vector<DspMode> modes;
-    DspMode m{};
-    for (int32_t i = 0; layer.EnumDisplaySettingsA(nullptr, i, &m) == dsp::kEnumOk; ++i)
-        modes.push_back(m);
-    return modes;
-}
-
-size_t IndexOf(const std::vector<DspMode>& modes, int width, int height)
-{
-    for (size_t i = 0; i < modes.size(); ++i)
-        if (modes[i].dmPelsWidth == width && modes[i].dmPelsHeight == height) return i;
-    ADD_FAILURE() << "no " << width << "x" << height;
-    return 0;
-}
 
 std::string Read(const fs::path& path)
 {
@@ -67,7 +51,9 @@ TEST_F(ServerFaults, AnotherClientsChangesDoNotRedirectTheApply)
 {
     X11DisplaySettings layer(server.Display().c_str());
     const auto modes = Enumerate(layer);
-    const size_t k = IndexOf(modes, 1920, 1080);
+    const int index = IndexOf(modes, 1920, 1080);
+    ASSERT_GE(index, 0);
+    const size_t k = static_cast<size_t>(index);
     // Between the fill and OK: another mode, a new mode, one removed, a moved output.
     ASSERT_EQ(server.Run({"xrandr", "--output", "VNC-0", "--mode", "1280x800"}).status, 0);
     ASSERT_TRUE(AddModes(server, "VNC-0", "intruder", 3, 1000, 700));
@@ -192,7 +178,9 @@ TEST_P(FileSystemFaults, DisplayStillSwitchesAndNothingIsLost)
 
     X11DisplaySettings layer(server.Display().c_str());
     const auto modes = Enumerate(layer);
-    const size_t k = IndexOf(modes, 1280, 720);
+    const int index = IndexOf(modes, 1280, 720);
+    ASSERT_GE(index, 0);
+    const size_t k = static_cast<size_t>(index);
     EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry), c.result);
     EXPECT_EQ(CurrentMode(server), "1280x720") << "the display switches whatever the disk does";
 

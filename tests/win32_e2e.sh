@@ -3,19 +3,10 @@
 # enumeration, then real keys, checked with xrandr and the stored mode.
 #   win32_e2e.sh TAVRIMO_EXE WIN32_PROBE_EXE
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
 exe=$1
 probe=$2
-wine_run=$here/../scripts/wine-run
-# shellcheck source=../scripts/xvnc-lib.sh
-. "$here/../scripts/xvnc-lib.sh"
-start_xvnc -rfbport -1 -nolisten tcp
-
-fail=0
-check() {  # check WHAT EXPECTED ACTUAL
-  if [[ $2 == "$3" ]]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; fail=1; fi
-}
-current() { xrandr | sed -n 's/^Screen 0: .* current \([0-9]*\) x \([0-9]*\),.*/\1 \2/p'; }
+# shellcheck source=wine-test-lib.sh
+. "$(dirname "$0")/wine-test-lib.sh"
 wait_current() {  # wait_current "W H": up to 10 s
   for _ in $(seq 100); do [[ $(current) == "$1" ]] && return 0; sleep 0.1; done
   return 1

@@ -3,19 +3,10 @@
 # server after the list was filled, and a list of thousands of lines.
 #   win32_fault.sh TAVRIMO_EXE WIN32_PROBE_EXE
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
 exe=$1
 probe=$2
-wine_run=$here/../scripts/wine-run
-# shellcheck source=../scripts/xvnc-lib.sh
-. "$here/../scripts/xvnc-lib.sh"
-start_xvnc -rfbport -1 -nolisten tcp
-
-fail=0
-check() {  # check WHAT EXPECTED ACTUAL
-  if [[ $2 == "$3" ]]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; fail=1; fi
-}
-current() { xrandr | sed -n 's/^Screen 0: .* current \([0-9]*\) x \([0-9]*\),.*/\1 \2/p'; }
+# shellcheck source=wine-test-lib.sh
+. "$(dirname "$0")/wine-test-lib.sh"
 
 # A thousand extra modes, and a small one to be taken away again.
 xrandr --newmode gone 5.00 320 328 336 344 240 241 242 243

@@ -8,28 +8,12 @@
 
 #include "desktop_exec.h"
 #include "mode_list.h"
+#include "modes.h"
 #include "x11_autostart.h"
 #include "x11_display_settings.h"
 #include "xvnc.h"
 
 namespace {
-
-std::vector<DspMode> Enumerate(X11DisplaySettings& layer)
-{
-    std::vector<DspMode> modes;
-    DspMode m{};
-    for (int32_t i = 0; layer.EnumDisplaySettingsA(nullptr, i, &m) == dsp::kEnumOk; ++i)
-        modes.push_back(m);
-    return modes;
-}
-
-int IndexOf(const std::vector<DspMode>& modes, int width, int height)
-{
-    for (size_t i = 0; i < modes.size(); ++i)
-        if (modes[i].dmPelsWidth == width && modes[i].dmPelsHeight == height)
-            return static_cast<int>(i);
-    return -1;
-}
 
 class X11Layer : public testing::Test {
 protected:
