@@ -23,6 +23,15 @@ lines=$("$wine_run" "$probe" list | tr -d '\r' | sed -n 's/^\([0-9]*\) lines$/\1
 modes=$(xrandr | grep -c '^   [0-9]')
 check "every RandR mode at 32, 16 and 8 bits per pixel" "$((modes * 3))" "$lines"
 
+layout=$("$wine_run" "$probe" layout | tr -d '\r')
+check "client area at 96 DPI" "client 420 241" "$(grep ^client <<<"$layout")"
+check "the list's place" "1000 168 4 249" "$(grep ^1000 <<<"$layout")"
+check "the button's place" "1001 336 212 81" "$(grep ^1001 <<<"$layout")"
+check "fixed frame, unsorted whole-line list, no default button" \
+  "sizable 0 maximizable 0 sorted 0 integral 1 default 0" "$(grep ^sizable <<<"$layout")"
+check "no line selected at start" "selected -1" "$(grep ^selected <<<"$layout")"
+check "the focus on the list at start" "focus 1000" "$(grep ^focus <<<"$layout")"
+
 before=$(current)
 xdotool windowfocus --sync "$win"
 # Enter in the list presses nothing.

@@ -5,6 +5,7 @@
 //   win32_probe registry   the stored mode (ENUM_REGISTRY_SETTINGS), as "W H BPP"
 //   win32_probe texts      the accessible texts of the window's controls
 //   win32_probe find W H BPP   the first index of that mode in the enumeration, or -1
+//   win32_probe layout     client size, list and button rectangles, styles that matter
 //   win32_probe alive      the window exists and answers within two seconds
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +121,33 @@ int main(int argc, char** argv)
         }
         std::printf("-1\n");
         return 1;
+    }
+    if (command == "layout") {
+        const HWND form = FindForm();
+        if (form == nullptr) return 1;
+        RECT client{};
+        GetClientRect(form, &client);
+        std::printf("client %ld %ld\n", client.right, client.bottom);
+        for (const int id : {IDC_DSPLIST, IDC_SETDSP}) {
+            const HWND control = GetDlgItem(form, id);
+            RECT r{};
+            GetWindowRect(control, &r);
+            MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
+            std::printf("%d %ld %ld %ld\n", id, r.left, r.top, r.right - r.left);
+        }
+        const LONG_PTR style = GetWindowLongPtrW(form, GWL_STYLE);
+        const LONG_PTR list = GetWindowLongPtrW(GetDlgItem(form, IDC_DSPLIST), GWL_STYLE);
+        const LONG_PTR button = GetWindowLongPtrW(GetDlgItem(form, IDC_SETDSP), GWL_STYLE);
+        std::printf("sizable %d maximizable %d sorted %d integral %d default %d\n",
+                    (style & WS_THICKFRAME) != 0, (style & WS_MAXIMIZEBOX) != 0,
+                    (list & LBS_SORT) != 0, (list & LBS_NOINTEGRALHEIGHT) == 0,
+                    (button & 0x0F) == BS_DEFPUSHBUTTON);
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &gui);
+        std::printf("focus %d\n", gui.hwndFocus ? GetDlgCtrlID(gui.hwndFocus) : 0);
+        std::printf("selected %ld\n", static_cast<long>(SendMessageW(GetDlgItem(form, IDC_DSPLIST), LB_GETCURSEL, 0, 0)));
+        return 0;
     }
     if (command == "alive") {
         const HWND form = FindForm();
