@@ -103,8 +103,8 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     setPalette(navy);
     setAutoFillBackground(true);
 
-    // Created bottom to top of the drawing order; the list and the button
-    // come first so that they lead the tab order.
+    // The list and the button come first, so that they lead the tab order;
+    // the labels, lines and logo follow in drawing order, bottom to top.
     DspList = new DspListWidget(this);
     DspList->setObjectName(QStringLiteral("DspList"));
     DspList->setGeometry(168, 4, 249, 196);
