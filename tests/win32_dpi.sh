@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# tavrimo.exe at 144 DPI under Wine: layout, fonts and logo scale by half again.
+#   win32_dpi.sh TAVRIMO_EXE WIN32_PROBE_EXE PREFIX_DIR
+set -euo pipefail
+exe=$1
+probe=$2
+export WINEPREFIX=$3   # a prefix of its own: the DPI is a setting of the whole prefix
+# shellcheck source=wine-test-lib.sh
+. "$(dirname "$0")/wine-test-lib.sh"
+"$wine_run" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+
+"$wine_run" "$exe" &
+app=$!
+trap 'kill $app 2>/dev/null || true; kill $XVNC_PID 2>/dev/null || true' EXIT
+win=$(wait_window '^Tavrimo$')
+[[ -n $win ]] || { echo "FAILED: the window did not appear"; exit 1; }
+layout=$("$wine_run" "$probe" layout | tr -d '\r')
+check "client area at 144 DPI" "client 630 362" "$(grep ^client <<<"$layout")"
+check "the list's place" "1000 252 6 374" "$(grep ^1000 <<<"$layout")"
+check "the button's place" "1001 504 318 122" "$(grep ^1001 <<<"$layout")"
+exit $fail
