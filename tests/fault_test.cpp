@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include <sys/mount.h>
 #include <unistd.h>
@@ -21,14 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Read(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string CurrentMode(const XvncServer& server)
 {
@@ -174,7 +165,7 @@ TEST_P(FileSystemFaults, DisplayStillSwitchesAndNothingIsLost)
     // Everything there was before, to compare afterwards.
     std::map<std::string, std::string> before;
     for (const auto& e : fs::recursive_directory_iterator(root))
-        if (e.is_regular_file() && !e.is_symlink()) before[e.path()] = Read(e.path());
+        if (e.is_regular_file() && !e.is_symlink()) before[e.path()] = ReadFile(e.path());
 
     X11DisplaySettings layer(server.Display().c_str());
     const auto modes = Enumerate(layer);
@@ -191,12 +182,12 @@ TEST_P(FileSystemFaults, DisplayStillSwitchesAndNothingIsLost)
     }
     for (const auto& [path, text] : before) {
         if (c.entryDir && fs::path(path) == root / c.entryDir / kAutostartFileName) continue;
-        EXPECT_EQ(Read(path), text) << path << " changed";
+        EXPECT_EQ(ReadFile(path), text) << path << " changed";
     }
     if (c.entryDir) {
         const fs::path entry = root / c.entryDir / kAutostartFileName;
         ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(entry))) << entry;
-        const auto exec = DesktopEntryValue(Read(entry), "Exec");
+        const auto exec = DesktopEntryValue(ReadFile(entry), "Exec");
         ASSERT_TRUE(exec.has_value());
         EXPECT_EQ(ParseDesktopExec(*exec), XrandrArgs("VNC-0", "1280x720", 60.0));
     }

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "desktop_exec.h"
 #include "mode_list.h"
@@ -25,10 +24,7 @@ protected:
 
     std::string Entry() const
     {
-        std::ifstream in(std::filesystem::path(config.Path()) / "autostart" / kAutostartFileName);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return ReadFile(config.Path() + "/autostart/" + kAutostartFileName);
     }
 
     XvncServer server;

@@ -72,6 +72,9 @@ XrandrOutput QueryXrandr(const XvncServer& server);
 bool AddModes(const XvncServer& server, const std::string& output, const std::string& prefix,
               int count, int width, int height);
 
+// The whole of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 // A temporary folder, removed with everything in it when the object goes.
 class TempDir {
 public:
