@@ -184,13 +184,6 @@ const xcb_screen_t* ScreenOf(xcb_connection_t* c, int number)
     return it.rem > 0 ? it.data : nullptr;
 }
 
-const xcb_screen_t* ScreenOfRoot(xcb_connection_t* c, xcb_window_t root)
-{
-    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem > 0; xcb_screen_next(&it))
-        if (it.data->root == root) return it.data;
-    return nullptr;
-}
-
 int16_t BitsPerPixel(xcb_connection_t* c, uint8_t depth)
 {
     auto it = xcb_setup_pixmap_formats_iterator(xcb_get_setup(c));
@@ -226,12 +219,11 @@ X11DisplaySettings::X11DisplaySettings(const char* displayName)
         error_ = "cannot open the X display";
         return;
     }
-    const xcb_screen_t* s = ScreenOf(conn_.get(), screen);
-    if (s == nullptr) {
+    screen_ = ScreenOf(conn_.get(), screen);
+    if (screen_ == nullptr) {
         error_ = "the X display has no such screen";
         return;
     }
-    root_ = s->root;
     if (!Load()) modes_.clear();
 }
 
@@ -249,9 +241,9 @@ bool X11DisplaySettings::Load()
         error_ = "the X server lacks RandR 1.3";
         return false;
     }
-    const auto primaryCookie = xcb_randr_get_output_primary(c, root_);
+    const auto primaryCookie = xcb_randr_get_output_primary(c, screen_->root);
     Resources res;
-    if (!ReadResources(c, root_, &res)) {
+    if (!ReadResources(c, screen_->root, &res)) {
         error_ = "cannot read the screen resources";
         return false;
     }
@@ -283,7 +275,7 @@ bool X11DisplaySettings::Load()
     auto crtc = Wait(c, xcb_randr_get_crtc_info(c, chosen->crtc, res.configTimestamp),
                      xcb_randr_get_crtc_info_reply);
     const bool sideways = crtc && IsSideways(crtc->rotation);
-    const int16_t bitsPerPel = BitsPerPixel(c, ScreenOfRoot(c, root_)->root_depth);
+    const int16_t bitsPerPel = BitsPerPixel(c, screen_->root_depth);
 
     const auto* ids = xcb_randr_get_output_info_modes(chosen.get());
     modes_.reserve(chosen->num_modes);
@@ -331,7 +323,7 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
     ServerGrab grab(c);
 
     Resources res;
-    if (!ReadResources(c, root_, &res)) return dsp::kDispChangeFailed;
+    if (!ReadResources(c, screen_->root, &res)) return dsp::kDispChangeFailed;
     auto output = Wait(c, xcb_randr_get_output_info(c, output_, res.configTimestamp),
                        xcb_randr_get_output_info_reply);
     if (!output || output->connection != XCB_RANDR_CONNECTION_CONNECTED ||
@@ -340,8 +332,8 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
     const auto mode = res.modes.find(modeId);
     if (!HasMode(*output, modeId) || mode == res.modes.end()) return dsp::kDispChangeBadMode;
 
-    const auto sizeCookie = xcb_randr_get_screen_size_range(c, root_);
-    const auto geometryCookie = xcb_get_geometry(c, root_);
+    const auto sizeCookie = xcb_randr_get_screen_size_range(c, screen_->root);
+    const auto geometryCookie = xcb_get_geometry(c, screen_->root);
     std::vector<xcb_randr_get_crtc_info_cookie_t> cookies;
     for (const auto crtc : res.crtcs)
         cookies.push_back(xcb_randr_get_crtc_info(c, crtc, res.configTimestamp));
@@ -371,18 +363,17 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
     *loginCommand = XrandrArgs(outputName_, mode->second.name, RefreshHz(mode->second.info));
 
     // Screen sizes in millimetres keep the density the server started with.
-    const xcb_screen_t* screen = ScreenOfRoot(c, root_);
     const auto setScreen = [&](Size s) {
         const auto mm = [](uint32_t px, uint16_t basePx, uint16_t baseMm) {
             const double perPx = basePx && baseMm ? double(baseMm) / basePx : 25.4 / 96;
             return static_cast<uint32_t>(std::max(1L, std::lround(px * perPx)));
         };
         return Succeeded(c, xcb_randr_set_screen_size_checked(
-                                c, root_, static_cast<uint16_t>(s.width),
+                                c, screen_->root, static_cast<uint16_t>(s.width),
                                 static_cast<uint16_t>(s.height),
-                                mm(s.width, screen->width_in_pixels, screen->width_in_millimeters),
-                                mm(s.height, screen->height_in_pixels,
-                                   screen->height_in_millimeters)));
+                                mm(s.width, screen_->width_in_pixels, screen_->width_in_millimeters),
+                                mm(s.height, screen_->height_in_pixels,
+                                   screen_->height_in_millimeters)));
     };
     const auto setCrtc = [&](uint32_t id) {
         auto reply = Wait(c,

@@ -8,6 +8,7 @@
 #include "display_settings.h"
 
 struct xcb_connection_t;
+struct xcb_screen_t;
 
 class X11DisplaySettings final : public DisplaySettings {
 public:
@@ -35,7 +36,7 @@ private:
     int32_t Switch(uint32_t modeId, std::vector<std::string>* loginCommand);
 
     std::unique_ptr<xcb_connection_t, ConnectionCloser> conn_;
-    uint32_t root_ = 0;
+    const xcb_screen_t* screen_ = nullptr;  // owned by the connection
     uint32_t output_ = 0;
     std::string outputName_;
     std::vector<DspMode> modes_;
