@@ -1,14 +1,53 @@
-# X11 display settings and the Qt window.
+# The display-settings layers, each a static library free of Qt, and the
+# registry that picks one of them at start; then the Qt window.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-randr)
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
-add_library(tavrimo_x11 STATIC)
-target_sources(tavrimo_x11 PRIVATE
-  display_settings/x11_display_settings.cpp
-  display_settings/x11_autostart.cpp)
-target_include_directories(tavrimo_x11 PUBLIC display_settings)
-target_link_libraries(tavrimo_x11 PUBLIC PkgConfig::XCB PRIVATE tavrimo_warnings)
+option(TAVRIMO_WITH_MUTTER "GNOME: Mutter's DisplayConfig over D-Bus" ON)
+option(TAVRIMO_WITH_X11 "X11: RandR" ON)
+
+# POSIX pieces the layers share: the XDG folders and the login entry's path.
+add_library(tavrimo_xdg STATIC display_settings/xdg_paths.cpp)
+target_include_directories(tavrimo_xdg PUBLIC display_settings)
+target_link_libraries(tavrimo_xdg PRIVATE tavrimo_warnings)
+
+set(backend_libraries)
+set(backend_names)
+if(TAVRIMO_WITH_MUTTER)
+  pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
+  add_library(tavrimo_mutter STATIC display_settings/mutter_display_settings.cpp)
+  target_include_directories(tavrimo_mutter PUBLIC display_settings)
+  target_link_libraries(tavrimo_mutter PUBLIC PkgConfig::GIO tavrimo_xdg PRIVATE tavrimo_warnings)
+  list(APPEND backend_libraries tavrimo_mutter)
+  list(APPEND backend_names Mutter)
+endif()
+if(TAVRIMO_WITH_X11)
+  pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-randr)
+  add_library(tavrimo_x11 STATIC)
+  target_sources(tavrimo_x11 PRIVATE
+    display_settings/x11_display_settings.cpp
+    display_settings/x11_autostart.cpp)
+  target_include_directories(tavrimo_x11 PUBLIC display_settings)
+  target_link_libraries(tavrimo_x11 PUBLIC PkgConfig::XCB tavrimo_xdg PRIVATE tavrimo_warnings)
+  list(APPEND backend_libraries tavrimo_x11)
+  list(APPEND backend_names X11)
+endif()
+if(NOT backend_names)
+  message(FATAL_ERROR "Tavrimo needs at least one display backend (TAVRIMO_WITH_*)")
+endif()
+
+# The registry's table, in order of preference, of the layers built above.
+set(TAVRIMO_BACKEND_DECLARATIONS "")
+set(TAVRIMO_BACKEND_ENTRIES "")
+foreach(name IN LISTS backend_names)
+  string(APPEND TAVRIMO_BACKEND_DECLARATIONS "extern const DisplayBackend k${name}Backend;\n")
+  string(APPEND TAVRIMO_BACKEND_ENTRIES "k${name}Backend, ")
+endforeach()
+configure_file(display_settings/backend_table.cpp.in backend_table.cpp @ONLY)
+add_library(tavrimo_registry STATIC display_settings/backend_registry.cpp
+            ${CMAKE_CURRENT_BINARY_DIR}/backend_table.cpp)
+target_include_directories(tavrimo_registry PUBLIC display_settings)
+target_link_libraries(tavrimo_registry PUBLIC ${backend_libraries} PRIVATE tavrimo_warnings)
 
 add_library(tavrimo_qt_form STATIC main_window/qt_main_form.cpp)
 set_target_properties(tavrimo_qt_form PROPERTIES AUTOMOC ON)
@@ -18,7 +57,7 @@ qt_add_resources(tavrimo_qt_form art PREFIX / BASE resources FILES
 
 add_executable(tavrimo main_window/qt_main.cpp)
 target_compile_definitions(tavrimo PRIVATE TAVRIMO_VERSION="${TAVRIMO_VERSION}")
-target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_x11 tavrimo_warnings)
+target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_registry tavrimo_warnings)
 
 include(GNUInstallDirs)
 install(TARGETS tavrimo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

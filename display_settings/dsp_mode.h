@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 struct DspMode {
@@ -77,5 +78,16 @@ inline constexpr int32_t kFieldDisplayFlags = 0x00200000;
 inline constexpr int32_t kFieldDisplayFrequency = 0x00400000;
 
 inline constexpr int32_t kDisplayInterlaced = 0x00000002;  // DM_INTERLACED
+
+// A layer's own key for a mode, kept in the first four bytes of dmFormName,
+// which a display mode leaves unused: the record then names exactly its mode
+// when it comes back to be applied, whatever other mode shares its size.
+inline void StoreModeKey(DspMode* m, uint32_t key) { std::memcpy(m->dmFormName, &key, sizeof key); }
+inline uint32_t LoadModeKey(const DspMode& m)
+{
+    uint32_t key = 0;
+    std::memcpy(&key, m.dmFormName, sizeof key);
+    return key;
+}
 
 }  // namespace dsp

@@ -7,26 +7,10 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
-
-std::string HomeDir()
-{
-    if (const char* home = std::getenv("HOME"); IsAbsolute(home))
-        return home;
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    char buf[4096];
-    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr &&
-        IsAbsolute(found->pw_dir))
-        return found->pw_dir;
-    return {};
-}
 
 // True when s is well-formed UTF-8 (no overlongs, no surrogates).
 bool IsUtf8(const std::string& s)
@@ -108,20 +92,6 @@ private:
 };
 
 }  // namespace
-
-std::string AutostartDir()
-{
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); IsAbsolute(xdg)) {
-        base = xdg;
-    } else {
-        const std::string home = HomeDir();
-        if (home.empty()) return {};
-        base = home + "/.config";
-    }
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return base + "/autostart";
-}
 
 std::optional<std::string> DesktopExecValue(const std::vector<std::string>& argv)
 {

@@ -6,11 +6,7 @@
 #include <string>
 #include <vector>
 
-inline constexpr const char* kAutostartFileName = "tavrimo-display-mode.desktop";
-
-// The autostart folder: $XDG_CONFIG_HOME/autostart, or $HOME/.config/autostart
-// when the variable is unset, empty or relative. Empty when no home is known.
-std::string AutostartDir();
+#include "xdg_paths.h"
 
 // argv as the value of an Exec key, quoted and escaped by the Desktop Entry
 // rules; nothing when an argument cannot be carried (invalid UTF-8, control

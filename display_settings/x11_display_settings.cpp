@@ -9,6 +9,7 @@
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
+#include "backend_registry.h"
 #include "x11_autostart.h"
 
 namespace {
@@ -148,17 +149,6 @@ double RefreshHz(const xcb_randr_mode_info_t& m)
     return m.dot_clock / (m.htotal * vtotal);
 }
 
-// The record carries the RandR mode's XID in the first four bytes of
-// dmFormName, which a display mode leaves unused: that identity, not the
-// visible size, is what an apply switches to.
-void StoreModeId(DspMode* m, uint32_t id) { std::memcpy(m->dmFormName, &id, sizeof id); }
-uint32_t LoadModeId(const DspMode& m)
-{
-    uint32_t id = 0;
-    std::memcpy(&id, m.dmFormName, sizeof id);
-    return id;
-}
-
 DspMode Describe(const Mode& mode, bool sideways, int16_t bitsPerPel, const std::string& output)
 {
     DspMode m{};
@@ -167,7 +157,7 @@ DspMode Describe(const Mode& mode, bool sideways, int16_t bitsPerPel, const std:
     m.dmSize = sizeof(DspMode);
     m.dmFields = dsp::kFieldBitsPerPel | dsp::kFieldPelsWidth | dsp::kFieldPelsHeight |
                  dsp::kFieldDisplayFlags | dsp::kFieldDisplayFrequency;
-    StoreModeId(&m, mode.info.id);
+    dsp::StoreModeKey(&m, mode.info.id);  // the RandR mode XID
     m.dmBitsPerPel = bitsPerPel;
     m.dmPelsWidth = sideways ? mode.info.height : mode.info.width;
     m.dmPelsHeight = sideways ? mode.info.width : mode.info.height;
@@ -196,6 +186,12 @@ bool HasMode(const xcb_randr_get_output_info_reply_t& output, uint32_t id)
 {
     const auto* modes = xcb_randr_get_output_info_modes(&output);
     return std::find(modes, modes + output.num_modes, id) != modes + output.num_modes;
+}
+
+std::string NameOf(const xcb_randr_get_output_info_reply_t& info)
+{
+    return std::string(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(&info)),
+                       static_cast<size_t>(xcb_randr_get_output_info_name_length(&info)));
 }
 
 struct Size {
@@ -241,9 +237,20 @@ bool X11DisplaySettings::Load()
         error_ = "the X server lacks RandR 1.3";
         return false;
     }
+    // Xwayland's RandR is a picture of the compositor's outputs: its modes are
+    // made up and setting one changes no monitor.
+    static constexpr char kXwayland[] = "XWAYLAND";
+    auto xwayland = Wait(c, xcb_query_extension(c, sizeof kXwayland - 1, kXwayland),
+                         xcb_query_extension_reply);
+    if (xwayland && xwayland->present) {
+        xwayland_ = true;
+        error_ = "the X server is Xwayland, whose modes are not the monitor's";
+        return false;
+    }
     const auto primaryCookie = xcb_randr_get_output_primary(c, screen_->root);
     Resources res;
     if (!ReadResources(c, screen_->root, &res)) {
+        xcb_discard_reply(c, primaryCookie.sequence);
         error_ = "cannot read the screen resources";
         return false;
     }
@@ -256,6 +263,7 @@ bool X11DisplaySettings::Load()
     Reply<xcb_randr_get_output_info_reply_t> chosen;
     for (size_t i = 0; i < cookies.size(); ++i) {
         auto info = Wait(c, cookies[i], xcb_randr_get_output_info_reply);
+        if (info && NameOf(*info).starts_with(kXwayland)) xwayland_ = true;
         if (!info || info->connection != XCB_RANDR_CONNECTION_CONNECTED ||
             info->crtc == XCB_NONE)
             continue;
@@ -265,12 +273,16 @@ bool X11DisplaySettings::Load()
             output_ = res.outputs[i];
         }
     }
+    if (xwayland_) {
+        output_ = 0;
+        error_ = "the X server is Xwayland, whose modes are not the monitor's";
+        return false;
+    }
     if (!chosen) {
         error_ = "no connected output drives a CRTC";
         return false;
     }
-    outputName_.assign(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(chosen.get())),
-                       static_cast<size_t>(xcb_randr_get_output_info_name_length(chosen.get())));
+    outputName_ = NameOf(*chosen);
 
     auto crtc = Wait(c, xcb_randr_get_crtc_info(c, chosen->crtc, res.configTimestamp),
                      xcb_randr_get_crtc_info_reply);
@@ -302,7 +314,7 @@ int32_t X11DisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     if (devMode == nullptr) return dsp::kDispChangeBadParam;
     if ((flags & ~dsp::kUpdateRegistry) != 0) return dsp::kDispChangeBadFlags;
     if (output_ == 0) return dsp::kDispChangeFailed;
-    const uint32_t modeId = LoadModeId(*devMode);
+    const uint32_t modeId = dsp::LoadModeKey(*devMode);
     if (modeId == 0) return dsp::kDispChangeBadMode;
 
     std::vector<std::string> loginCommand;
@@ -398,3 +410,24 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
     if (grown != before) setScreen(before);
     return dsp::kDispChangeFailed;
 }
+
+namespace {
+
+std::unique_ptr<DisplaySettings> OpenX11(bool /*forced*/, std::string* why)
+{
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        *why = "$DISPLAY is not set";
+        return nullptr;
+    }
+    auto settings = std::make_unique<X11DisplaySettings>(display);
+    *why = settings->Error();
+    // On Xwayland RandR is never used, even when asked for by name.
+    if (settings->OnXwayland()) return nullptr;
+    return settings;
+}
+
+}  // namespace
+
+extern const DisplayBackend kX11Backend;
+const DisplayBackend kX11Backend{"x11", &OpenX11};

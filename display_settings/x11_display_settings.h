@@ -22,6 +22,8 @@ public:
 
     const std::string& Error() const { return error_; }
     const std::string& OutputName() const { return outputName_; }
+    // True on Xwayland, where the layer offers no modes and applies nothing.
+    bool OnXwayland() const { return xwayland_; }
 
     int32_t EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
                                  DspMode* devMode) override;
@@ -41,4 +43,5 @@ private:
     std::string outputName_;
     std::vector<DspMode> modes_;
     std::string error_;
+    bool xwayland_ = false;
 };

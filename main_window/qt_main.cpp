@@ -3,10 +3,11 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
+#include "backend_registry.h"
 #include "qt_main_form.h"
-#include "x11_display_settings.h"
 
 namespace {
 
@@ -48,12 +49,22 @@ private:
     bool failed_ = false;
 };
 
+// The window opens on the X server where there is one, through Xwayland on a
+// Wayland desktop, else on Wayland itself; a platform the user names wins.
+void ChoosePlatform()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (x11) qputenv("QT_QPA_PLATFORM", wayland ? "xcb;wayland" : "xcb");
+    else if (wayland) qputenv("QT_QPA_PLATFORM", "wayland");
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    // Display modes are set through the X server, so the window lives there too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+    ChoosePlatform();
     GuardedApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrimo"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIMO_VERSION));
@@ -62,11 +73,12 @@ int main(int argc, char* argv[])
     icon.addFile(QStringLiteral(":/tavrimo-32.png"), QSize(32, 32));
     QApplication::setWindowIcon(icon);
 
-    X11DisplaySettings settings;
-    if (!settings.Error().empty())
-        std::fprintf(stderr, "tavrimo: %s\n", settings.Error().c_str());
+    const ChosenBackend backend =
+        ChooseBackend(CompiledBackends(), std::getenv("TAVRIMO_DISPLAY_BACKEND"));
+    if (!backend.diagnostic.empty())
+        std::fprintf(stderr, "tavrimo: %s\n", backend.diagnostic.c_str());
 
-    MainForm form(settings);
+    MainForm form(*backend.settings);
     try {
         form.Load();
     } catch (const std::exception& e) {

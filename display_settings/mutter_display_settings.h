@@ -1,0 +1,41 @@
+// Display modes of GNOME's primary monitor, read and set through Mutter's
+// org.gnome.Mutter.DisplayConfig interface on the session bus.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display_settings.h"
+
+class MutterDisplaySettings final : public DisplaySettings {
+public:
+    // Connects to the bus at busAddress (null: the session bus) and reads
+    // Mutter's state once. A layer that cannot read it enumerates nothing
+    // and applies nothing; Error() then says why.
+    explicit MutterDisplaySettings(const char* busAddress = nullptr);
+    ~MutterDisplaySettings() override;
+    MutterDisplaySettings(const MutterDisplaySettings&) = delete;
+    MutterDisplaySettings& operator=(const MutterDisplaySettings&) = delete;
+
+    const std::string& Error() const { return error_; }
+    const std::string& Connector() const { return connector_; }
+    // True when Mutter's display configuration has an owner on the bus.
+    bool MutterOnBus();
+
+    int32_t EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
+                                 DspMode* devMode) override;
+    int32_t ChangeDisplaySettingsA(const DspMode* devMode, int32_t flags) override;
+
+private:
+    struct Bus;
+    int32_t Apply(const std::string& modeId, uint32_t method);
+
+    std::unique_ptr<Bus> bus_;
+    std::string connector_;
+    // Each record's mode key is 1 + its position here: Mutter's mode id, the
+    // one name that tells apart modes of equal size and rounded rate.
+    std::vector<std::string> modeIds_;
+    std::vector<DspMode> modes_;
+    std::string error_;
+};

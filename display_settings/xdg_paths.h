@@ -1,0 +1,19 @@
+// Where a desktop session keeps a user's settings, by the XDG Base Directory
+// rules, and this program's one file there: the login entry.
+#pragma once
+
+#include <string>
+
+inline constexpr const char* kAutostartFileName = "tavrimo-display-mode.desktop";
+
+// $XDG_CONFIG_HOME, or $HOME/.config when the variable is unset, empty or
+// relative; no trailing slash. Empty when no home is known.
+std::string ConfigHome();
+
+// ConfigHome()/autostart, or empty.
+std::string AutostartDir();
+
+// Removes an earlier login entry of this program, when it is a regular file
+// (a symlink there is the user's own doing and stays). True when no entry is
+// left behind.
+bool RemoveLoginEntry();
