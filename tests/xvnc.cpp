@@ -69,6 +69,7 @@ pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        setpgid(0, 0);
         if (!errPath.empty()) {
             const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (fd >= 0) dup2(fd, STDERR_FILENO);
@@ -81,45 +82,65 @@ pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::
 void StopProcess(pid_t pid)
 {
     if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    // The process leads a group of its own where we started it: what it
+    // started in turn (a compositor's Xwayland) goes with it.
+    const auto signal = [pid](int sig) {
+        if (kill(-pid, sig) != 0) kill(pid, sig);
+    };
+    signal(SIGTERM);
+    for (int i = 0; i < 150; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            kill(-pid, SIGKILL);
+            return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    kill(pid, SIGKILL);
+    signal(SIGKILL);
     waitpid(pid, nullptr, 0);
 }
 
-XvncServer::XvncServer(const std::vector<std::string>& extraArgs)
+pid_t SpawnReadingLine(std::vector<std::string> argv, const std::vector<std::string>& env,
+                       std::string* line, int timeoutMs)
 {
+    line->clear();
     int fds[2];
-    if (pipe(fds) != 0) return;
-    // The server picks a free display itself and writes its number to the pipe.
-    std::vector<std::string> argv = {"Xvnc",       "-displayfd", std::to_string(fds[1]),
-                                     "-SecurityTypes", "None",   "-localhost",
-                                     "-rfbport",   "-1",         "-nolisten",
-                                     "tcp",        "-geometry",  "1024x768"};
-    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-    pid_ = fork();
-    if (pid_ == 0) {
+    if (pipe(fds) != 0) return -1;
+    for (std::string& a : argv)
+        if (const size_t at = a.find("{fd}"); at != std::string::npos)
+            a.replace(at, 4, std::to_string(fds[1]));
+    const pid_t pid = fork();
+    if (pid == 0) {
         close(fds[0]);
         const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
         setpgid(0, 0);
-        ExecChild(argv, {});
+        ExecChild(argv, env);
     }
     close(fds[1]);
-    std::string number;
     pollfd p{fds[0], POLLIN, 0};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline && poll(&p, 1, 100) >= 0) {
         if (!(p.revents & (POLLIN | POLLHUP))) continue;
         char c;
         if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-        number += c;
+        *line += c;
     }
     close(fds[0]);
+    return pid;
+}
+
+XvncServer::XvncServer(const std::vector<std::string>& extraArgs)
+{
+    // The server picks a free display itself and writes its number to the pipe.
+    std::vector<std::string> argv = {"Xvnc",       "-displayfd", "{fd}",
+                                     "-SecurityTypes", "None",   "-localhost",
+                                     "-rfbport",   "-1",         "-nolisten",
+                                     "tcp",        "-geometry",  "1024x768"};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    std::string number;
+    pid_ = SpawnReadingLine(argv, {}, &number);
     if (!number.empty()) display_ = ":" + number;
 }
 

@@ -20,6 +20,12 @@ CommandResult RunCommand(const std::vector<std::string>& argv,
 pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                    const std::string& errPath = {});
 
+// Starts argv in its own process group, with "{fd}" in it replaced by a pipe
+// on which it reports one line (a display number, a bus address); returns its
+// pid and that line, empty when none came within timeoutMs.
+pid_t SpawnReadingLine(std::vector<std::string> argv, const std::vector<std::string>& env,
+                       std::string* line, int timeoutMs = 15000);
+
 // Ends a background process: SIGTERM, then SIGKILL if it lingers.
 void StopProcess(pid_t pid);
 

@@ -1,0 +1,118 @@
+// Private desktop sessions for one test: a session bus, Mutter on it (nested
+// in an Xvnc, or as the window manager of one), and weston with an Xwayland.
+// Each has its own runtime and config folders and is stopped with the object.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "xvnc.h"
+
+// A dbus-daemon of its own, as a login session would have.
+class SessionBus {
+public:
+    SessionBus();
+    ~SessionBus();
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+    bool Running() const { return !address_.empty(); }
+    const std::string& Address() const { return address_; }
+    // Waits until name has an owner on the bus; false after timeoutMs.
+    bool WaitForName(const std::string& name, int timeoutMs) const;
+
+private:
+    pid_t pid_ = -1;
+    std::string address_;
+};
+
+// GetCurrentState of org.gnome.Mutter.DisplayConfig, as the test reads it.
+struct MutterMode {
+    std::string id;
+    int width = 0;
+    int height = 0;
+    double refresh = 0;
+    bool current = false;
+};
+struct MutterMonitor {
+    std::string connector;
+    std::vector<MutterMode> modes;
+    const MutterMode* Current() const;
+};
+struct MutterLogicalMonitor {
+    int x = 0;
+    int y = 0;
+    double scale = 1;
+    bool primary = false;
+    std::vector<std::string> connectors;
+};
+struct MutterState {
+    bool read = false;
+    std::vector<MutterMonitor> monitors;
+    std::vector<MutterLogicalMonitor> logical;
+    const MutterMonitor* Monitor(const std::string& connector) const;
+    const MutterLogicalMonitor* LogicalOf(const std::string& connector) const;
+};
+
+inline constexpr const char* kDummyModes = "1280x720@60:1280x720@30:1024x768@60:800x600@60";
+
+class MutterSession {
+public:
+    enum class Kind {
+        Nested,  // a Wayland compositor in a window of x, with its own Xwayland
+        X11,     // the window manager and display server of x itself
+    };
+    // Nested sessions show two dummy monitors, LVDS1 and LVDS2, with modeSpecs.
+    MutterSession(const XvncServer& x, Kind kind, const std::string& modeSpecs = kDummyModes);
+    ~MutterSession();
+    MutterSession(const MutterSession&) = delete;
+    MutterSession& operator=(const MutterSession&) = delete;
+
+    bool Running() const { return pid_ > 0 && bus_.Running() && !display_.empty(); }
+    // Stops Mutter and starts it again on the same bus and folders.
+    bool Restart(const std::string& modeSpecs);
+    void Stop();
+
+    const std::string& BusAddress() const { return bus_.Address(); }
+    const std::string& ConfigHome() const { return config_; }
+    // The X display an X client of this session uses (Xwayland's when nested).
+    const std::string& XDisplay() const { return display_; }
+    // The environment of a client of this session.
+    std::vector<std::string> ClientEnv() const;
+    MutterState State() const;
+    // What Mutter wrote on stderr, for a failure's message.
+    std::string Log() const;
+
+private:
+    bool Start(const std::string& modeSpecs);
+
+    const XvncServer& x_;
+    Kind kind_;
+    TempDir dir_;
+    SessionBus bus_;
+    std::string runtime_;
+    std::string config_;
+    std::string display_;
+    std::string xauthority_;
+    pid_t pid_ = -1;
+};
+
+// weston on its headless backend with an Xwayland of the test's own: a
+// Wayland desktop for which no display backend exists.
+class WestonXwayland {
+public:
+    WestonXwayland();
+    ~WestonXwayland();
+    WestonXwayland(const WestonXwayland&) = delete;
+    WestonXwayland& operator=(const WestonXwayland&) = delete;
+    bool Running() const { return xwayland_ > 0 && !display_.empty(); }
+    const std::string& XDisplay() const { return display_; }
+    const std::string& RuntimeDir() const { return runtime_; }
+
+private:
+    TempDir dir_;
+    std::string runtime_;
+    std::string display_;
+    pid_t weston_ = -1;
+    pid_t xwayland_ = -1;
+};

@@ -1,0 +1,183 @@
+// The Mutter layer against a real Mutter on a private session bus: nested in
+// an Xvnc with two dummy monitors, and as the X11 window manager of an Xvnc.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "compositor.h"
+#include "modes.h"
+#include "mutter_display_settings.h"
+#include "xdg_paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class MutterNested : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mutter.Running()) << mutter.Log();
+        setenv("XDG_CONFIG_HOME", mutter.ConfigHome().c_str(), 1);
+    }
+
+    std::string Current(const std::string& connector) const
+    {
+        const MutterState st = mutter.State();
+        const MutterMonitor* m = st.Monitor(connector);
+        return m && m->Current() ? m->Current()->id : "";
+    }
+
+    fs::path LoginEntry() const { return fs::path(AutostartDir()) / kAutostartFileName; }
+
+    XvncServer x{{"-geometry", "2800x1000"}};
+    MutterSession mutter{x, MutterSession::Kind::Nested};
+};
+
+TEST_F(MutterNested, ListsThePrimaryMonitorsModesInMuttersOrder)
+{
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    ASSERT_EQ(layer.Error(), "");
+    EXPECT_EQ(layer.Connector(), "LVDS1");
+    const auto modes = Enumerate(layer);
+    const MutterState st = mutter.State();
+    const MutterMonitor* lvds1 = st.Monitor("LVDS1");
+    ASSERT_NE(lvds1, nullptr);
+    ASSERT_EQ(modes.size(), lvds1->modes.size());
+    ASSERT_EQ(modes.size(), 4u);
+    for (size_t i = 0; i < modes.size(); ++i) {
+        EXPECT_EQ(modes[i].dmPelsWidth, lvds1->modes[i].width) << i;
+        EXPECT_EQ(modes[i].dmPelsHeight, lvds1->modes[i].height) << i;
+        EXPECT_EQ(modes[i].dmDisplayFrequency, std::lround(lvds1->modes[i].refresh)) << i;
+        EXPECT_EQ(modes[i].dmBitsPerPel, 32);
+        EXPECT_STREQ(modes[i].dmDeviceName, "LVDS1");
+    }
+}
+
+TEST_F(MutterNested, AppliesExactlyTheChosenModeKeepsTheOtherMonitorAndTheLayoutAdjacent)
+{
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    const auto modes = Enumerate(layer);
+    const MutterMonitor before = *mutter.State().Monitor("LVDS1");
+    const std::string lvds2 = Current("LVDS2");
+    // Smaller, then larger, then the two lines of equal text: 30 Hz, then 60 Hz.
+    for (const std::string id :
+         {"800x600@60.000", "1024x768@60.000", "1280x720@30.000", "1280x720@60.000"}) {
+        SCOPED_TRACE(id);
+        size_t k = 0;
+        while (k < before.modes.size() && before.modes[k].id != id) ++k;
+        ASSERT_LT(k, modes.size());
+        EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+                  dsp::kDispChangeSuccessful);
+        const MutterState st = mutter.State();
+        EXPECT_EQ(st.Monitor("LVDS1")->Current()->id, id);
+        EXPECT_EQ(st.Monitor("LVDS2")->Current()->id, lvds2);
+        const MutterLogicalMonitor* left = st.LogicalOf("LVDS1");
+        const MutterLogicalMonitor* right = st.LogicalOf("LVDS2");
+        ASSERT_TRUE(left && right);
+        EXPECT_TRUE(left->primary);
+        EXPECT_EQ(right->x, left->x + st.Monitor("LVDS1")->Current()->width) << "adjacent";
+    }
+}
+
+TEST_F(MutterNested, PersistsInMonitorsXmlInsteadOfALoginEntryAndComesBackAfterRestart)
+{
+    fs::create_directories(LoginEntry().parent_path());
+    std::ofstream(LoginEntry()) << "[Desktop Entry]\nExec=xrandr --output X --mode 640x480\n";
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 4u);
+    ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[1], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    EXPECT_FALSE(fs::exists(LoginEntry())) << "our older entry would override GNOME's at login";
+    // Mutter writes the file a moment after it answers.
+    std::string xml;
+    for (int i = 0; i < 50 && (xml = ReadFile(mutter.ConfigHome() + "/monitors.xml")).empty(); ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_NE(xml.find("<width>1024</width>"), std::string::npos) << xml;
+
+    ASSERT_TRUE(mutter.Restart(kDummyModes)) << mutter.Log();
+    EXPECT_EQ(Current("LVDS1"), "1024x768@60.000");
+}
+
+TEST_F(MutterNested, ASymlinkInPlaceOfTheLoginEntryIsLeftAlone)
+{
+    fs::create_directories(LoginEntry().parent_path());
+    fs::create_symlink("/dev/null", LoginEntry());
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[0], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    EXPECT_TRUE(fs::is_symlink(LoginEntry()));
+}
+
+TEST_F(MutterNested, AModeThatVanishedBeforeOkAppliesNothingAndMuttersDeathKillsNothing)
+{
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 4u);
+    ASSERT_TRUE(mutter.Restart("1024x768@60:800x600@60")) << mutter.Log();
+    const std::string before = Current("LVDS1");
+    // Line 2 was 1280x720@30.000, which the new Mutter no longer has.
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[2], dsp::kUpdateRegistry),
+              dsp::kDispChangeBadMode);
+    EXPECT_EQ(Current("LVDS1"), before);
+    EXPECT_FALSE(fs::exists(LoginEntry()));
+
+    mutter.Stop();
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], dsp::kUpdateRegistry),
+              dsp::kDispChangeFailed);
+}
+
+TEST_F(MutterNested, RealProgramArrowsAndAltOSwitchTheMonitor)
+{
+    const fs::path entry = LoginEntry();
+    std::vector<std::string> env = mutter.ClientEnv();
+    env.push_back("QT_QPA_PLATFORM=xcb");
+    const pid_t app = SpawnCommand({TAVRIMO_BINARY}, env, mutter.ConfigHome() + "/stderr");
+    const auto xdotool = [&](std::vector<std::string> argv) {
+        argv.insert(argv.begin(), "xdotool");
+        return RunCommand(argv, mutter.ClientEnv());
+    };
+    const CommandResult found =
+        xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrimo$"});
+    ASSERT_EQ(found.status, 0) << ReadFile(mutter.ConfigHome() + "/stderr");
+    // Down three times: line 0, 1, 2 (1280x720@30.000, as Mutter orders them).
+    ASSERT_EQ(xdotool({"key", "--delay", "40", "Down", "Down", "Down", "alt+o"}).status, 0);
+    std::string now;
+    for (int i = 0; i < 50 && (now = Current("LVDS1")) != "1280x720@30.000"; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(now, "1280x720@30.000");
+    EXPECT_FALSE(fs::exists(entry)) << "no login entry on GNOME";
+    StopProcess(app);
+}
+
+TEST(MutterX11, ListsAndSwitchesTheXServersModes)
+{
+    XvncServer x;
+    MutterSession mutter(x, MutterSession::Kind::X11);
+    ASSERT_TRUE(mutter.Running()) << mutter.Log();
+    TempDir config;
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    ASSERT_EQ(layer.Error(), "");
+    EXPECT_EQ(layer.Connector(), "VNC-0");
+    const auto modes = Enumerate(layer);
+    ASSERT_GE(modes.size(), 3u);
+    const MutterMonitor* vnc = mutter.State().Monitor("VNC-0");
+    ASSERT_NE(vnc, nullptr);
+    const size_t k = 2;
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    const XrandrOutput out = QueryXrandr(x);
+    EXPECT_EQ(out.screenWidth, modes[k].dmPelsWidth);
+    EXPECT_EQ(out.screenHeight, modes[k].dmPelsHeight);
+    EXPECT_FALSE(fs::exists(config.Path() + "/autostart"));
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The choice of display backend: scripted layers for the rules, then the
+// real ones on real sessions.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "backend_registry.h"
+#include "compositor.h"
+#include "modes.h"
+
+namespace {
+
+// A scripted layer that opens when its session offers it.
+template <bool Offered>
+std::unique_ptr<DisplaySettings> Scripted(bool forced, std::string* why)
+{
+    if (Offered || forced) return std::make_unique<NoDisplaySettings>();
+    *why = "not here";
+    return nullptr;
+}
+
+TEST(ChooseBackend, TakesTheFirstThatOpensOrTheOneNamed)
+{
+    const DisplayBackend table[] = {{"gnome", &Scripted<false>}, {"plasma", &Scripted<true>},
+                                    {"x11", &Scripted<true>}};
+    const DisplayBackend none[] = {{"gnome", &Scripted<false>}, {"x11", &Scripted<false>}};
+    struct Case {
+        std::span<const DisplayBackend> backends;
+        const char* choice;
+        const char* name;
+        const char* diagnostic;  // a part of it; "" for none at all
+    } cases[] = {
+        {table, nullptr, "plasma", ""},
+        {table, "", "plasma", ""},
+        {table, "x11", "x11", ""},
+        {table, "gnome", "gnome", ""},  // named: opened even where not offered
+        {table, "wayland", "", "TAVRIMO_DISPLAY_BACKEND=wayland names no display backend"},
+        {none, nullptr, "", "offers no way to set display modes (gnome: not here; x11: not here)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.choice ? c.choice : "(automatic)");
+        const ChosenBackend chosen = ChooseBackend(c.backends, c.choice);
+        ASSERT_NE(chosen.settings, nullptr);
+        EXPECT_EQ(chosen.name, c.name);
+        if (*c.diagnostic == '\0') EXPECT_EQ(chosen.diagnostic, "");
+        else EXPECT_NE(chosen.diagnostic.find(c.diagnostic), std::string::npos) << chosen.diagnostic;
+    }
+}
+
+class RealSessions : public testing::Test {
+protected:
+    void Use(const std::string& display, const std::string& bus)
+    {
+        setenv("DISPLAY", display.c_str(), 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+        unsetenv("WAYLAND_DISPLAY");
+    }
+    TempDir config;
+};
+
+TEST_F(RealSessions, MutterOnTheBusIsChosenAndX11OnlyWhenNamed)
+{
+    XvncServer x;
+    MutterSession mutter(x, MutterSession::Kind::X11);
+    ASSERT_TRUE(mutter.Running());
+    Use(x.Display(), mutter.BusAddress());
+    EXPECT_EQ(ChooseBackend(CompiledBackends(), nullptr).name, "mutter");
+    const ChosenBackend x11 = ChooseBackend(CompiledBackends(), "x11");
+    EXPECT_EQ(x11.name, "x11");
+    EXPECT_EQ(Enumerate(*x11.settings).size(), QueryXrandr(x).modes.size());
+}
+
+TEST_F(RealSessions, PlainX11WithoutMutterGetsRandR)
+{
+    XvncServer x;
+    SessionBus bus;
+    ASSERT_TRUE(x.Running() && bus.Running());
+    Use(x.Display(), bus.Address());
+    EXPECT_EQ(ChooseBackend(CompiledBackends(), nullptr).name, "x11");
+}
+
+TEST_F(RealSessions, XwaylandWithoutABackendListsNothingAndWritesNothing)
+{
+    WestonXwayland weston;
+    SessionBus bus;
+    ASSERT_TRUE(weston.Running() && bus.Running());
+    Use(weston.XDisplay(), bus.Address());
+    for (const char* choice : {static_cast<const char*>(nullptr), "x11"}) {
+        SCOPED_TRACE(choice ? choice : "(automatic)");
+        const ChosenBackend chosen = ChooseBackend(CompiledBackends(), choice);
+        EXPECT_EQ(chosen.name, "");
+        EXPECT_NE(chosen.diagnostic.find("Xwayland"), std::string::npos) << chosen.diagnostic;
+        EXPECT_TRUE(Enumerate(*chosen.settings).empty());
+        DspMode m{};
+        EXPECT_NE(chosen.settings->ChangeDisplaySettingsA(&m, dsp::kUpdateRegistry),
+                  dsp::kDispChangeSuccessful);
+    }
+    EXPECT_FALSE(std::filesystem::exists(config.Path() + "/autostart"));
+}
+
+}  // namespace
