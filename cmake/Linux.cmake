@@ -87,16 +87,18 @@ set(CPACK_PACKAGE_NAME tavrimo)
 set(CPACK_PACKAGE_VERSION ${TAVRIMO_VERSION})
 set(CPACK_PACKAGE_CONTACT "Tavrimo developers <developers@tavrimo.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list the display modes and switch to one")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tavrimo lists every mode of the current X display (width, height and colour
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tavrimo lists every mode of the current display (width, height and colour
 depth) in a small window with a Traditional Chinese interface. Select a line
-and press OK: the display switches to that mode through RandR, and an
-autostart entry restores it at the next login.")
+and press OK: the display switches to that mode and keeps it at the next
+login. On GNOME it asks Mutter, which stores the mode itself; on other X11
+sessions it uses RandR and an autostart entry.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Fonts for the window and the list, and xrandr for the login entry.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, fonts-unifont, x11-xserver-utils")
+# Fonts for the window and the list, xrandr for the login entry, and Qt's
+# Wayland platform for a session without an X server.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, fonts-unifont, x11-xserver-utils, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

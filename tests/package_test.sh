@@ -34,7 +34,8 @@ for size in 16 32 48 256; do
   [[ $got == "$size x $size" ]] && ok "icon $size" || bad "icon $size is $got"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libqt6widgets6 fonts-arphic-uming fonts-unifont x11-xserver-utils libxcb-randr0; do
+for d in libqt6widgets6 fonts-arphic-uming fonts-unifont x11-xserver-utils libxcb-randr0 \
+         libglib2.0-0 qt6-wayland; do
   [[ $depends == *"$d"* ]] && ok "depends on $d" || bad "no dependency on $d: $depends"
 done
 errors=$(lintian "$deb" 2>&1 | grep '^E:' || true)

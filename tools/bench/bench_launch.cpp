@@ -6,6 +6,10 @@
 //       as a process, each timed from the key event or the process start to the screen
 //       reporting the size of mode TO; the output is put back in mode FROM between runs.
 //       Prints "tavrimo MS" and "xrandr MS" lines.
+//   bench_launch apply-mutter CONNECTOR FROM TO LINE RUNS CMD...
+//       the same on a one-monitor Mutter session (Mutter's mode ids FROM and TO), timed to
+//       Mutter's MonitorsChanged signal, against a `gdbus call ... ApplyMonitorsConfig`
+//       process. Prints "tavrimo MS" and "gdbus MS" lines.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +26,8 @@
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
+
+#include <gio/gio.h>
 
 namespace {
 
@@ -137,6 +143,15 @@ struct X {
         xcb_test_fake_input(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, XCB_CURRENT_TIME,
                             root, 0, 0, 0);
     }
+    void AltO()
+    {
+        const xcb_keycode_t alt = Keycode(0xffe9), o = Keycode('o');
+        Key(alt, true);
+        Key(o, true);
+        Key(o, false);
+        Key(alt, false);
+        xcb_flush(c);
+    }
 };
 
 std::pair<uint16_t, uint16_t> SizeOf(const std::string& mode)
@@ -161,24 +176,129 @@ int Startup(const std::vector<std::string>& cmd)
     return 0;
 }
 
-int Apply(const std::string& output, const std::string& from, const std::string& to, int line,
-          int runs, const std::vector<std::string>& cmd)
+// Starts the program, waits for its window and selects line LINE with the arrow keys.
+pid_t StartOnLine(X& x, int line, const std::vector<std::string>& cmd)
 {
-    X x;
     const pid_t app = g_child = Spawn(cmd);
     const xcb_window_t window = x.WaitMap();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     xcb_set_input_focus(x.c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
     xcb_flush(x.c);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const xcb_keycode_t down = x.Keycode(0xff54), alt = x.Keycode(0xffe9), o = x.Keycode('o');
+    const xcb_keycode_t down = x.Keycode(0xff54);
     for (int i = 0; i <= line; ++i) {
         x.Key(down, true);
         x.Key(down, false);
     }
     xcb_flush(x.c);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return app;
+}
 
+// Mutter on the session bus, with the time of its latest MonitorsChanged.
+struct Mutter {
+    GDBusConnection* c = nullptr;
+    bool changed = false;
+    Clock::time_point at;
+
+    Mutter()
+    {
+        c = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (c == nullptr) {
+            std::fprintf(stderr, "bench_launch: no session bus\n");
+            std::exit(2);
+        }
+        g_dbus_connection_signal_subscribe(
+            c, nullptr, "org.gnome.Mutter.DisplayConfig", "MonitorsChanged",
+            "/org/gnome/Mutter/DisplayConfig", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+               gpointer self) {
+                static_cast<Mutter*>(self)->at = Clock::now();
+                static_cast<Mutter*>(self)->changed = true;
+            },
+            this, nullptr);
+    }
+    ~Mutter() { g_object_unref(c); }
+
+    // Waits for the next MonitorsChanged; returns when it came.
+    Clock::time_point Wait()
+    {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!changed) {
+            if (Clock::now() > deadline) {
+                std::fprintf(stderr, "bench_launch: no MonitorsChanged for 10 s\n");
+                if (g_child > 0) kill(g_child, SIGKILL);
+                std::exit(3);
+            }
+            g_main_context_iteration(nullptr, FALSE);
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        changed = false;
+        return at;
+    }
+
+    uint32_t Serial()
+    {
+        GVariant* r = g_dbus_connection_call_sync(
+            c, "org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
+            "org.gnome.Mutter.DisplayConfig", "GetCurrentState", nullptr, nullptr,
+            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        uint32_t serial = 0;
+        if (r != nullptr) {
+            g_variant_get_child(r, 0, "u", &serial);
+            g_variant_unref(r);
+        }
+        return serial;
+    }
+
+    // ApplyMonitorsConfig's arguments for one monitor alone, as gdbus takes them.
+    static std::vector<std::string> Args(uint32_t serial, const std::string& connector,
+                                         const std::string& mode)
+    {
+        return {std::to_string(serial), "2",
+                "[(0, 0, 1.0, 0, true, [('" + connector + "', '" + mode + "', @a{sv} {})])]",
+                "{}"};
+    }
+};
+
+int ApplyMutter(const std::string& connector, const std::string& from, const std::string& to,
+                int line, int runs, const std::vector<std::string>& cmd)
+{
+    X x;
+    Mutter mutter;
+    const pid_t app = StartOnLine(x, line, cmd);
+    const auto gdbus = [&](const std::string& mode) {
+        std::vector<std::string> argv = {
+            "gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
+            "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+            "org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig"};
+        for (const auto& a : Mutter::Args(mutter.Serial(), connector, mode)) argv.push_back(a);
+        const auto t0 = Clock::now();
+        const pid_t p = Spawn(argv);
+        const auto t1 = mutter.Wait();
+        waitpid(p, nullptr, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Ms(t0, t1);
+    };
+    for (int run = 0; run < runs; ++run) {
+        if (run > 0) gdbus(from);
+        const auto t0 = Clock::now();
+        x.AltO();
+        std::printf("tavrimo %.3f\n", Ms(t0, mutter.Wait()));
+        gdbus(from);
+        std::printf("gdbus %.3f\n", gdbus(to));
+        std::fflush(stdout);
+    }
+    kill(app, SIGTERM);
+    waitpid(app, nullptr, 0);
+    return 0;
+}
+
+int Apply(const std::string& output, const std::string& from, const std::string& to, int line,
+          int runs, const std::vector<std::string>& cmd)
+{
+    X x;
+    const pid_t app = StartOnLine(x, line, cmd);
     const auto [fw, fh] = SizeOf(from);
     const auto [tw, th] = SizeOf(to);
     const auto restore = [&] {
@@ -190,11 +310,7 @@ int Apply(const std::string& output, const std::string& from, const std::string&
     for (int run = 0; run < runs; ++run) {
         if (run > 0) restore();
         auto t0 = Clock::now();
-        x.Key(alt, true);
-        x.Key(o, true);
-        x.Key(o, false);
-        x.Key(alt, false);
-        xcb_flush(x.c);
+        x.AltO();
         x.WaitScreen(tw, th);
         std::printf("tavrimo %.3f\n", Ms(t0, Clock::now()));
 
@@ -221,6 +337,10 @@ int main(int argc, char* argv[])
     if (args.size() >= 7 && args[0] == "apply")
         return Apply(args[1], args[2], args[3], std::atoi(args[4].c_str()),
                      std::atoi(args[5].c_str()), {args.begin() + 6, args.end()});
-    std::fprintf(stderr, "usage: bench_launch startup CMD... | apply OUTPUT FROM TO LINE RUNS CMD...\n");
+    if (args.size() >= 7 && args[0] == "apply-mutter")
+        return ApplyMutter(args[1], args[2], args[3], std::atoi(args[4].c_str()),
+                           std::atoi(args[5].c_str()), {args.begin() + 6, args.end()});
+    std::fprintf(stderr, "usage: bench_launch startup CMD... | apply[-mutter] OUTPUT FROM TO "
+                         "LINE RUNS CMD...\n");
     return 2;
 }
