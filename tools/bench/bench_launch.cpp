@@ -177,12 +177,14 @@ int Startup(const std::vector<std::string>& cmd)
 }
 
 // Starts the program, waits for its window and selects line LINE with the arrow keys.
-pid_t StartOnLine(X& x, int line, const std::vector<std::string>& cmd)
+// Without a window manager the launcher gives the window the focus; a window
+// manager gives it to the new window itself (and maps a frame, not the window).
+pid_t StartOnLine(X& x, int line, const std::vector<std::string>& cmd, bool focus)
 {
     const pid_t app = g_child = Spawn(cmd);
     const xcb_window_t window = x.WaitMap();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    xcb_set_input_focus(x.c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    if (focus) xcb_set_input_focus(x.c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
     xcb_flush(x.c);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const xcb_keycode_t down = x.Keycode(0xff54);
@@ -266,7 +268,7 @@ int ApplyMutter(const std::string& connector, const std::string& from, const std
 {
     X x;
     Mutter mutter;
-    const pid_t app = StartOnLine(x, line, cmd);
+    const pid_t app = StartOnLine(x, line, cmd, false);
     const auto gdbus = [&](const std::string& mode) {
         std::vector<std::string> argv = {
             "gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
@@ -298,7 +300,7 @@ int Apply(const std::string& output, const std::string& from, const std::string&
           int runs, const std::vector<std::string>& cmd)
 {
     X x;
-    const pid_t app = StartOnLine(x, line, cmd);
+    const pid_t app = StartOnLine(x, line, cmd, true);
     const auto [fw, fh] = SizeOf(from);
     const auto [tw, th] = SizeOf(to);
     const auto restore = [&] {
