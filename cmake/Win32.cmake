@@ -12,13 +12,14 @@ add_library(tavrimo_win32 STATIC display_settings/win32_display_settings.cpp)
 target_include_directories(tavrimo_win32 PUBLIC display_settings)
 target_link_libraries(tavrimo_win32 PRIVATE tavrimo_warnings)
 
-add_executable(tavrimo WIN32
-  main_window/win32_main.cpp
-  main_window/win32_main_form.cpp
-  resources/tavrimo.rc)
-target_include_directories(tavrimo PRIVATE resources)
-target_compile_definitions(tavrimo PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-target_link_libraries(tavrimo PRIVATE tavrimo_core tavrimo_win32 tavrimo_warnings user32 gdi32 comctl32)
+add_library(tavrimo_win32_form STATIC main_window/win32_main_form.cpp)
+target_include_directories(tavrimo_win32_form PUBLIC resources main_window)
+target_compile_definitions(tavrimo_win32_form PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(tavrimo_win32_form PUBLIC tavrimo_core user32 gdi32 comctl32
+                      PRIVATE tavrimo_warnings)
+
+add_executable(tavrimo WIN32 main_window/win32_main.cpp resources/tavrimo.rc)
+target_link_libraries(tavrimo PRIVATE tavrimo_win32_form tavrimo_win32 tavrimo_warnings)
 if(MINGW)
   target_sources(tavrimo PRIVATE main_window/win32_terminate_gnu.cpp)
   target_link_options(tavrimo PRIVATE -municode -s)

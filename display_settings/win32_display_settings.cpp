@@ -32,8 +32,14 @@ int32_t Win32DisplaySettings::EnumDisplaySettingsA(const char* deviceName, int32
     DEVMODEA full{};
     full.dmSize = sizeof full;
     full.dmDriverExtra = 0;
-    if (!::EnumDisplaySettingsA(deviceName, static_cast<DWORD>(modeNum), &full)) return FALSE;
-    std::memcpy(devMode, &full, sizeof *devMode);
+    if (!calls_.enumerate(deviceName, static_cast<DWORD>(modeNum), &full)) return FALSE;
+    DspMode mode;
+    std::memcpy(&mode, &full, sizeof mode);
+    if (deviceName == nullptr) {
+        const auto [first, inserted] = seen_.try_emplace(modeNum, mode);
+        if (!inserted && std::memcmp(&first->second, &mode, sizeof mode) != 0) return FALSE;
+    }
+    *devMode = mode;
     return dsp::kEnumOk;
 }
 
@@ -46,5 +52,5 @@ int32_t Win32DisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int
     std::memcpy(&full, devMode, sizeof *devMode);
     full.dmSize = sizeof *devMode;
     full.dmDriverExtra = 0;
-    return ::ChangeDisplaySettingsA(&full, static_cast<DWORD>(flags));
+    return calls_.change(&full, static_cast<DWORD>(flags));
 }

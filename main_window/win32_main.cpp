@@ -21,7 +21,8 @@ int Run(HINSTANCE instance, int showCommand)
     try {
         form.Load();
     } catch (const std::exception& e) {
-        return ReportFatal(MainForm::FatalError().empty() ? Widen(e.what()) : MainForm::FatalError());
+        MainForm::NoteFatal(e.what());
+        return ReportFatal(MainForm::FatalError());
     }
     form.Show(showCommand);
 

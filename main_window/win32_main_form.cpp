@@ -72,6 +72,19 @@ std::wstring Widen(const std::string& text)
 
 const std::wstring& MainForm::FatalError() { return g_fatal; }
 
+// Keeps the first failure's text for the report; itself never throws, since
+// it runs inside the window procedure's catch blocks.
+void MainForm::NoteFatal(const char* what) noexcept
+{
+    if (!g_fatal.empty()) return;
+    try {
+        g_fatal = Widen(what);
+    } catch (...) {
+        g_fatal = L"error (its description is not valid text)";
+    }
+    if (g_fatal.empty()) g_fatal = L"unknown error";
+}
+
 MainForm::MainForm(DisplaySettings& settings, HINSTANCE instance)
     : settings_(settings), instance_(instance)
 {
@@ -80,6 +93,7 @@ MainForm::MainForm(DisplaySettings& settings, HINSTANCE instance)
 MainForm::~MainForm()
 {
     if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+    // Unregistering deletes the class's background brush: the system owns it.
     if (class_ != 0) ::UnregisterClassW(kClassName, instance_);
 }
 
@@ -106,6 +120,7 @@ void MainForm::Load()
     wc.lpszClassName = kClassName;
     class_ = ::RegisterClassExW(&wc);
     if (class_ == 0) ThrowLastError("RegisterClassExW");
+    background_.release();  // the class's now
 
     hwnd_ = ::CreateWindowExW(0, kClassName, L"Tavrimo", kStyle, 0, 0, kClientWidth,
                               kClientHeight, nullptr, nullptr, instance_, this);
@@ -245,9 +260,9 @@ LRESULT CALLBACK MainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LP
     try {
         return form->Handle(message, wParam, lParam);
     } catch (const std::exception& e) {
-        if (g_fatal.empty()) g_fatal = Widen(e.what());
+        NoteFatal(e.what());
     } catch (...) {
-        if (g_fatal.empty()) g_fatal = L"unknown error";
+        NoteFatal("unknown error");
     }
     ::PostQuitMessage(1);
     return 0;
@@ -297,6 +312,13 @@ LRESULT MainForm::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;
+    case WM_NCDESTROY: {
+        // The handle is dead from here on: nothing of ours may use it again.
+        const HWND dying = hwnd_;
+        ::SetWindowLongPtrW(dying, GWLP_USERDATA, 0);
+        hwnd_ = DspList = SetDSP = lastFocus_ = nullptr;
+        return ::DefWindowProcW(dying, message, wParam, lParam);
+    }
     }
     return ::DefWindowProcW(hwnd_, message, wParam, lParam);
 }

@@ -30,6 +30,7 @@ public:
 
     // Set by a handler that failed; the message loop then ends.
     static const std::wstring& FatalError();
+    static void NoteFatal(const char* what) noexcept;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

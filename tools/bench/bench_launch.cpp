@@ -40,10 +40,11 @@ double Ms(Clock::time_point a, Clock::time_point b)
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-pid_t Spawn(const std::vector<std::string>& argv)
+pid_t Spawn(const std::vector<std::string>& argv, bool quiet = false)
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        if (quiet) freopen("/dev/null", "w", stdout);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -276,7 +277,7 @@ int ApplyMutter(const std::string& connector, const std::string& from, const std
             "org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig"};
         for (const auto& a : Mutter::Args(mutter.Serial(), connector, mode)) argv.push_back(a);
         const auto t0 = Clock::now();
-        const pid_t p = Spawn(argv);
+        const pid_t p = Spawn(argv, true);  // its reply, "()", is not ours to print
         const auto t1 = mutter.Wait();
         waitpid(p, nullptr, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
