@@ -1,5 +1,6 @@
 #include "x11_autostart.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -127,19 +128,30 @@ std::optional<std::string> DesktopExecValue(const std::vector<std::string>& argv
     return value;
 }
 
-std::string FormatRate(double hz)
+std::string FormatRate(double hz, const std::vector<double>& others)
 {
     if (!std::isfinite(hz) || hz < 0) hz = 0;
-    char buf[400];  // the largest double, in full, with two decimals
-    const auto result = std::to_chars(buf, buf + sizeof buf, hz, std::chars_format::fixed, 2);
-    if (result.ec != std::errc()) return "0.00";
-    return std::string(buf, result.ptr);
+    char buf[400];  // the largest double, in full, with nine decimals
+    std::string text = "0.00";
+    for (int decimals = 2; decimals <= 9; ++decimals) {
+        const auto result =
+            std::to_chars(buf, buf + sizeof buf, hz, std::chars_format::fixed, decimals);
+        if (result.ec != std::errc()) return text;
+        text.assign(buf, result.ptr);
+        double named = 0;
+        std::from_chars(buf, result.ptr, named);
+        const double own = std::fabs(named - hz);
+        if (std::all_of(others.begin(), others.end(),
+                        [&](double other) { return own < std::fabs(named - other); }))
+            break;
+    }
+    return text;
 }
 
 std::vector<std::string> XrandrArgs(const std::string& output, const std::string& modeName,
-                                    double hz)
+                                    double hz, const std::vector<double>& others)
 {
-    return {"xrandr", "--output", output, "--mode", modeName, "--rate", FormatRate(hz)};
+    return {"xrandr", "--output", output, "--mode", modeName, "--rate", FormatRate(hz, others)};
 }
 
 bool WriteAutostartEntry(const std::string& dir, const std::vector<std::string>& argv,

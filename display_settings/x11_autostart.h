@@ -13,12 +13,16 @@
 // characters other than tab, newline and carriage return).
 std::optional<std::string> DesktopExecValue(const std::vector<std::string>& argv);
 
-// A refresh rate with two decimals, whatever the process's locale.
-std::string FormatRate(double hz);
+// A refresh rate, whatever the process's locale: two decimals, or as many
+// more (up to nine) as it takes for the text to lie nearer to hz than to any
+// of others, the rates of the output's other modes of the same name, since
+// xrandr picks the mode of that name whose rate is nearest the one it is given.
+std::string FormatRate(double hz, const std::vector<double>& others = {});
 
-// The xrandr command line that re-applies mode modeName at rate hz on output.
+// The xrandr command line that re-applies mode modeName at rate hz on output;
+// others as for FormatRate.
 std::vector<std::string> XrandrArgs(const std::string& output, const std::string& modeName,
-                                    double hz);
+                                    double hz, const std::vector<double>& others = {});
 
 // Replaces dir/kAutostartFileName atomically with an entry running argv.
 // On failure nothing in dir changes and *error says why.

@@ -372,7 +372,15 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
     need.height = std::max<uint32_t>({need.height, ours->y + height, range->min_height});
     if (need.width > range->max_width || need.height > range->max_height)
         return dsp::kDispChangeBadMode;
-    *loginCommand = XrandrArgs(outputName_, mode->second.name, RefreshHz(mode->second.info));
+    std::vector<double> namesakes;  // the output's other modes of this name
+    const auto* ids = xcb_randr_get_output_info_modes(output.get());
+    for (int i = 0; i < output->num_modes; ++i) {
+        const auto other = res.modes.find(ids[i]);
+        if (ids[i] != modeId && other != res.modes.end() && other->second.name == mode->second.name)
+            namesakes.push_back(RefreshHz(other->second.info));
+    }
+    *loginCommand =
+        XrandrArgs(outputName_, mode->second.name, RefreshHz(mode->second.info), namesakes);
 
     // Screen sizes in millimetres keep the density the server started with.
     const auto setScreen = [&](Size s) {

@@ -53,7 +53,7 @@ TEST(DesktopExec, RefusesWhatAnEntryCannotCarry)
     EXPECT_EQ(DesktopExecValue({"del\x7f"}), std::nullopt);
 }
 
-TEST(FormatRate, TwoDecimalsWhateverTheValue)
+TEST(FormatRate, TwoDecimalsOrEnoughToNameTheMode)
 {
     EXPECT_EQ(FormatRate(60.0), "60.00");
     EXPECT_EQ(FormatRate(59.9514), "59.95");
@@ -63,6 +63,11 @@ TEST(FormatRate, TwoDecimalsWhateverTheValue)
     EXPECT_EQ(FormatRate(std::nan("")), "0.00");
     EXPECT_EQ(FormatRate(1e300).substr(0, 2), "10");
     EXPECT_EQ(FormatRate(1e300).size(), 301u + 3u);
+    // As many more decimals as tell it from the output's other modes of its name.
+    EXPECT_EQ(FormatRate(60.00227, {60.00114}), "60.002");
+    EXPECT_EQ(FormatRate(60.00114, {60.00227, 59.94}), "60.00");
+    EXPECT_EQ(FormatRate(60.0, {59.94, 75.0}), "60.00");
+    EXPECT_EQ(FormatRate(60.0, {60.0}).size(), 12u) << "no digits tell equal rates apart";
 }
 
 class AutostartFiles : public testing::Test {

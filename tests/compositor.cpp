@@ -108,7 +108,7 @@ const MutterLogicalMonitor* MutterState::LogicalOf(const std::string& connector)
     return nullptr;
 }
 
-MutterSession::MutterSession(const XvncServer& x, Kind kind, const std::string& modeSpecs)
+MutterSession::MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs)
     : x_(x), kind_(kind)
 {
     runtime_ = MakePrivateDir(dir_.Path() + "/run");

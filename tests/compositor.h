@@ -63,7 +63,7 @@ public:
         X11,     // the window manager and display server of x itself
     };
     // Nested sessions show two dummy monitors, LVDS1 and LVDS2, with modeSpecs.
-    MutterSession(const XvncServer& x, Kind kind, const std::string& modeSpecs = kDummyModes);
+    MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs = kDummyModes);
     ~MutterSession();
     MutterSession(const MutterSession&) = delete;
     MutterSession& operator=(const MutterSession&) = delete;
@@ -86,7 +86,7 @@ public:
 private:
     bool Start(const std::string& modeSpecs);
 
-    const XvncServer& x_;
+    const XServer& x_;
     Kind kind_;
     TempDir dir_;
     SessionBus bus_;

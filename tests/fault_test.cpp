@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string CurrentMode(const XvncServer& server)
+std::string CurrentMode(const XServer& server)
 {
     const XrandrOutput out = QueryXrandr(server);
     return out.connected && out.Current() ? out.Current()->name : "(none)";

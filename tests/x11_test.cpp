@@ -172,6 +172,41 @@ TEST_F(X11Layer, UnwritableLoginEntryStillSwitches)
     EXPECT_EQ(QueryXrandr(server).Current()->width, 800);
 }
 
+TEST(X11LayerNamesakes, LoginEntryNamesTheAppliedModeAmongModesOfItsNameAndRate)
+{
+    // Real Modelines of one name whose rates agree to two decimals:
+    // 60.00227 and 60.00114 Hz.
+    XorgDummyServer server({"\"1000x700\" 52.8020 1000 1010 1020 1100 700 701 702 800",
+                            "\"1000x700\" 52.8010 1000 1010 1020 1100 700 701 702 800",
+                            "\"800x600\" 40.00 800 840 968 1056 600 601 605 628"});
+    ASSERT_TRUE(server.Running()) << "Xorg with the dummy driver did not start";
+    TempDir config;
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    X11DisplaySettings layer(server.Display().c_str());
+    const auto modes = Enumerate(layer);
+    const XrandrOutput before = QueryXrandr(server);
+    std::vector<size_t> namesakes;
+    for (size_t i = 0; i < before.modes.size(); ++i)
+        if (before.modes[i].name == "1000x700") namesakes.push_back(i);
+    ASSERT_EQ(namesakes.size(), 2u);
+
+    for (const size_t k : namesakes) {
+        SCOPED_TRACE(k);
+        ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+                  dsp::kDispChangeSuccessful);
+        const auto exec = DesktopEntryValue(
+            ReadFile(config.Path() + "/autostart/" + kAutostartFileName), "Exec");
+        ASSERT_TRUE(exec.has_value());
+        const auto argv = ParseDesktopExec(*exec);
+        ASSERT_TRUE(argv.has_value());
+        ASSERT_EQ(server.Run({"xrandr", "--output", before.name, "--mode", "800x600"}).status, 0);
+        ASSERT_EQ(server.Run(*argv).status, 0);
+        const XrandrOutput after = QueryXrandr(server);
+        ASSERT_NE(after.Current(), nullptr);
+        EXPECT_EQ(after.Current()->id, before.modes[k].id) << (*argv)[6];
+    }
+}
+
 TEST(X11LayerDepth16, NamesTheDepthHighColour)
 {
     XvncServer server({"-depth", "16"});

@@ -131,6 +131,23 @@ pid_t SpawnReadingLine(std::vector<std::string> argv, const std::vector<std::str
     return pid;
 }
 
+XServer::~XServer() { StopProcess(pid_); }
+
+void XServer::Start(const std::vector<std::string>& argv)
+{
+    std::string number;
+    pid_ = SpawnReadingLine(argv, {}, &number);
+    if (!number.empty()) display_ = ":" + number;
+}
+
+void XServer::Kill()
+{
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
 XvncServer::XvncServer(const std::vector<std::string>& extraArgs)
 {
     // The server picks a free display itself and writes its number to the pipe.
@@ -139,22 +156,50 @@ XvncServer::XvncServer(const std::vector<std::string>& extraArgs)
                                      "-rfbport",   "-1",         "-nolisten",
                                      "tcp",        "-geometry",  "1024x768"};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-    std::string number;
-    pid_ = SpawnReadingLine(argv, {}, &number);
-    if (!number.empty()) display_ = ":" + number;
+    Start(argv);
 }
 
-XvncServer::~XvncServer() { StopProcess(pid_); }
-
-void XvncServer::Kill()
+XorgDummyServer::XorgDummyServer(const std::vector<std::string>& modelines)
 {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    std::string monitor, names;
+    for (const std::string& line : modelines) {
+        monitor += "  Modeline " + line + "\n";
+        const std::string name = line.substr(0, line.find(' '));
+        if (names.find(name) == std::string::npos) names += " " + name;
+    }
+    const std::string config = dir_.Path() + "/xorg.conf";
+    std::ofstream(config) << R"(Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 65536
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-1000.0
+)" << monitor << R"(EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Modes)" << names << R"(
+    Virtual 2048 1536
+  EndSubSection
+EndSection
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+)";
+    Start({"Xorg", "-displayfd", "{fd}", "-noreset", "-nolisten", "tcp", "-sharevts",
+           "-novtswitch", "-config", config, "-configdir", dir_.Path() + "/none", "-logfile",
+           dir_.Path() + "/xorg.log"});
 }
 
-bool AddModes(const XvncServer& server, const std::string& output, const std::string& prefix,
+bool AddModes(const XServer& server, const std::string& output, const std::string& prefix,
               int count, int width, int height)
 {
     xcb_connection_t* c = xcb_connect(server.Display().c_str(), nullptr);
@@ -198,7 +243,7 @@ bool AddModes(const XvncServer& server, const std::string& output, const std::st
     return ok;
 }
 
-CommandResult XvncServer::Run(const std::vector<std::string>& argv) const
+CommandResult XServer::Run(const std::vector<std::string>& argv) const
 {
     return RunCommand(argv, {DisplayEnv()});
 }
@@ -210,7 +255,7 @@ const XrandrMode* XrandrOutput::Current() const
     return nullptr;
 }
 
-XrandrOutput QueryXrandr(const XvncServer& server)
+XrandrOutput QueryXrandr(const XServer& server)
 {
     XrandrOutput output;
     const CommandResult r = server.Run({"xrandr", "--verbose"});

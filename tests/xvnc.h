@@ -29,14 +29,26 @@ pid_t SpawnReadingLine(std::vector<std::string> argv, const std::vector<std::str
 // Ends a background process: SIGTERM, then SIGKILL if it lingers.
 void StopProcess(pid_t pid);
 
-// A TigerVNC Xvnc on a free display number, reachable only from this machine
-// and without authentication, killed when the object goes.
-class XvncServer {
+// A temporary folder, removed with everything in it when the object goes.
+class TempDir {
 public:
-    explicit XvncServer(const std::vector<std::string>& extraArgs = {});
-    ~XvncServer();
-    XvncServer(const XvncServer&) = delete;
-    XvncServer& operator=(const XvncServer&) = delete;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A private X server on a free display number, killed when the object goes.
+class XServer {
+public:
+    XServer() = default;
+    virtual ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
 
     bool Running() const { return pid_ > 0 && !display_.empty(); }
     // Kills the server at once, as a crash would.
@@ -47,9 +59,29 @@ public:
     // Runs a command against this server.
     CommandResult Run(const std::vector<std::string>& argv) const;
 
+protected:
+    // Starts argv, which has "{fd}" where the server takes -displayfd's value.
+    void Start(const std::vector<std::string>& argv);
+
 private:
     pid_t pid_ = -1;
     std::string display_;
+};
+
+// TigerVNC's Xvnc, reachable only from this machine and without authentication.
+class XvncServer final : public XServer {
+public:
+    explicit XvncServer(const std::vector<std::string>& extraArgs = {});
+};
+
+// Xorg with the dummy video driver, one output (DUMMY0) whose modes are the
+// given Modeline bodies ("NAME CLOCK H... V..."), the first current.
+class XorgDummyServer final : public XServer {
+public:
+    explicit XorgDummyServer(const std::vector<std::string>& modelines);
+
+private:
+    TempDir dir_;
 };
 
 // One mode of an output as `xrandr --verbose` lists it.
@@ -71,25 +103,13 @@ struct XrandrOutput {
 };
 
 // The first connected output of `xrandr --verbose` on the server.
-XrandrOutput QueryXrandr(const XvncServer& server);
+XrandrOutput QueryXrandr(const XServer& server);
 
 // Adds count modes named prefix0, prefix1, ... to output, straight through
 // RandR (thousands of xrandr runs would take minutes); false on any failure.
-bool AddModes(const XvncServer& server, const std::string& output, const std::string& prefix,
+bool AddModes(const XServer& server, const std::string& output, const std::string& prefix,
               int count, int width, int height);
 
 // The whole of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
-// A temporary folder, removed with everything in it when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
