@@ -49,7 +49,7 @@ add_library(tavrimo_registry STATIC display_settings/backend_registry.cpp
 target_include_directories(tavrimo_registry PUBLIC display_settings)
 target_link_libraries(tavrimo_registry PUBLIC ${backend_libraries} PRIVATE tavrimo_warnings)
 
-add_library(tavrimo_qt_form STATIC main_window/qt_main_form.cpp)
+add_library(tavrimo_qt_form STATIC main_window/qt_main_form.cpp main_window/qt_application.cpp)
 set_target_properties(tavrimo_qt_form PROPERTIES AUTOMOC ON)
 target_link_libraries(tavrimo_qt_form PUBLIC tavrimo_core Qt6::Widgets PRIVATE tavrimo_warnings)
 qt_add_resources(tavrimo_qt_form art PREFIX / BASE resources FILES

@@ -351,9 +351,15 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
         cookies.push_back(xcb_randr_get_crtc_info(c, crtc, res.configTimestamp));
     Reply<xcb_randr_get_crtc_info_reply_t> ours;
     Size need{0, 0};
+    // Every reply is read, even after a failed one, so that none is left
+    // queued on the connection for the rest of the run.
+    bool complete = true;
     for (size_t i = 0; i < cookies.size(); ++i) {
         auto info = Wait(c, cookies[i], xcb_randr_get_crtc_info_reply);
-        if (!info) return dsp::kDispChangeFailed;
+        if (!info) {
+            complete = false;
+            continue;
+        }
         if (res.crtcs[i] == output->crtc) {
             ours = std::move(info);
         } else if (info->mode != XCB_NONE) {
@@ -363,7 +369,7 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
     }
     auto range = Wait(c, sizeCookie, xcb_randr_get_screen_size_range_reply);
     auto geometry = Wait(c, geometryCookie, xcb_get_geometry_reply);
-    if (!ours || !range || !geometry) return dsp::kDispChangeFailed;
+    if (!complete || !ours || !range || !geometry) return dsp::kDispChangeFailed;
 
     const bool sideways = IsSideways(ours->rotation);
     const uint32_t width = sideways ? mode->second.info.height : mode->second.info.width;

@@ -1,71 +1,65 @@
-#include <QApplication>
 #include <QIcon>
-#include <QMessageBox>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
+#include <utility>
 
 #include "backend_registry.h"
+#include "qt_application.h"
 #include "qt_main_form.h"
 
 namespace {
 
-// Names the error to the user; the caller then ends the program.
-void ReportFatal(const char* what)
-{
-    std::fprintf(stderr, "tavrimo: %s\n", what);
-    QMessageBox::critical(nullptr, QStringLiteral("Tavrimo"),
-                          QStringLiteral("發生錯誤，程式即將結束：\n%1").arg(QString::fromUtf8(what)));
-}
-
-// Every event handler runs inside notify(): no exception gets past it into
-// Qt's event loop.
-class GuardedApplication final : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (const std::exception& e) {
-            Fail(e.what());
-        } catch (...) {
-            Fail("unknown error");
-        }
-        return false;
-    }
-
-private:
-    void Fail(const char* what)
-    {
-        if (failed_) return;
-        failed_ = true;
-        ReportFatal(what);
-        exit(1);
-    }
-
-    bool failed_ = false;
-};
+// The stand-in platform Qt falls back to when the one it was asked for has
+// no display to open; seeing it is how the program knows there is none.
+constexpr char kFallback[] = "offscreen";
 
 // The window opens on the X server where there is one, through Xwayland on a
 // Wayland desktop, else on Wayland itself; a platform the user names wins.
-void ChoosePlatform()
+// Returns the display it will open, for the message when it cannot; empty
+// when there is none to try.
+QByteArray ChoosePlatform()
 {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
-    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
-    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (x11) qputenv("QT_QPA_PLATFORM", wayland ? "xcb;wayland" : "xcb");
-    else if (wayland) qputenv("QT_QPA_PLATFORM", "wayland");
+    const QByteArray x11 = qgetenv("DISPLAY");
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty()) {
+        if (x11.isEmpty() && wayland.isEmpty()) return {};
+        platform = !x11.isEmpty() ? (!wayland.isEmpty() ? "xcb;wayland" : "xcb") : "wayland";
+    }
+    if (!platform.contains(kFallback)) qputenv("QT_QPA_PLATFORM", platform + ";" + kFallback);
+    return !x11.isEmpty() ? x11 : !wayland.isEmpty() ? wayland : platform;
+}
+
+// Qt's own lines while the application starts, held back: when no display
+// opens, the program's one line says so instead.
+QStringList g_held;
+
+void Hold(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    g_held.append(qFormatLogMessage(type, context, message));
 }
 
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    ChoosePlatform();
+    const bool userChoseFallback = qgetenv("QT_QPA_PLATFORM").contains(kFallback);
+    const QByteArray display = ChoosePlatform();
+    if (display.isEmpty()) {
+        std::fprintf(stderr, "tavrimo: cannot open display: neither DISPLAY nor WAYLAND_DISPLAY is set\n");
+        return 1;
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(Hold);
     GuardedApplication app(argc, argv);
+    qInstallMessageHandler(previous);
+    if (QGuiApplication::platformName() == QLatin1String(kFallback) && !userChoseFallback) {
+        std::fprintf(stderr, "tavrimo: cannot open display %s\n", display.constData());
+        return 1;
+    }
+    for (const QString& line : std::as_const(g_held))
+        std::fprintf(stderr, "%s\n", qPrintable(line));
     QApplication::setApplicationName(QStringLiteral("Tavrimo"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIMO_VERSION));
     QIcon icon;
@@ -79,15 +73,5 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tavrimo: %s\n", backend.diagnostic.c_str());
 
     MainForm form(*backend.settings);
-    try {
-        form.Load();
-    } catch (const std::exception& e) {
-        ReportFatal(e.what());
-        return 1;
-    } catch (...) {
-        ReportFatal("unknown error");
-        return 1;
-    }
-    form.show();
-    return app.exec();
+    return RunMainWindow(app, form);
 }

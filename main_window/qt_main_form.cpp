@@ -1,6 +1,7 @@
 #include "qt_main_form.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -8,6 +9,8 @@
 #include <QPixmap>
 #include <QShortcutEvent>
 #include <QScreen>
+
+#include "qt_application.h"
 
 namespace {
 
@@ -170,7 +173,11 @@ void MainForm::AppendLine(const std::string& line)
     DspList->addItem(item);
 }
 
-void MainForm::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+void MainForm::ProcessPendingEvents()
+{
+    QCoreApplication::processEvents();
+    if (GuardedApplication::Failed()) throw std::runtime_error("a window handler failed");
+}
 
 int MainForm::SelectedPosition() const
 {

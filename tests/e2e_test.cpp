@@ -1,6 +1,7 @@
 // The real program on a private Xvnc, driven by real key presses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -95,6 +96,8 @@ TEST_F(EndToEnd, EnterInTheListSwitchesNothing)
     Keys(keys);
     EXPECT_FALSE(SwitchedTo(3, 1500ms));
     EXPECT_TRUE(SwitchedTo(0, 0ms)) << "still in the first mode";
+    Keys({"alt+o"});
+    EXPECT_TRUE(SwitchedTo(3)) << "the keys had selected line 3, which OK applies";
 }
 
 class EndToEndWithDoomedMode : public EndToEnd {
@@ -121,6 +124,29 @@ TEST_F(EndToEndWithDoomedMode, ModeDeletedBeforeOkAppliesNothingAndTheWindowStay
     // And it still answers: another line switches.
     Keys({"Up", "alt+o"});
     EXPECT_TRUE(SwitchedTo(before.modes.size() - 2));
+}
+
+TEST(NoDisplay, EndsWithOneClearLineAndStatusOne)
+{
+    TempDir dir;
+    const struct {
+        const char* display;
+        const char* platform;  // QT_QPA_PLATFORM, empty for unset
+    } cases[] = {{"DISPLAY=:32767", ""}, {"DISPLAY=:32767", "xcb"}, {"DISPLAY=", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.display) + " " + c.platform);
+        const std::string err = dir.Path() + "/stderr";
+        const std::string platform = std::string("QT_QPA_PLATFORM=") + c.platform;
+        // An empty value reads as unset: the variables come from the test's environment.
+        const pid_t app = SpawnCommand({TAVRIMO_BINARY},
+                                       {c.display, platform, "WAYLAND_DISPLAY="}, err);
+        int status = 0;
+        ASSERT_EQ(waitpid(app, &status, 0), app);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+        const std::string text = ReadFile(err);
+        EXPECT_EQ(text.rfind("tavrimo: cannot open display", 0), 0u) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    }
 }
 
 TEST_F(EndToEnd, ServerDeathEndsTheProgramWithinASecond)

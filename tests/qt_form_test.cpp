@@ -6,8 +6,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
 
 #include "fake_display_settings.h"
+#include "qt_application.h"
 #include "qt_main_form.h"
 
 namespace {
@@ -123,12 +127,17 @@ TEST_F(MainFormTest, FirstArrowSelectsTheFirstLine)
 TEST_F(MainFormTest, EnterAndDoubleClickInTheListApplyNothing)
 {
     QTest::keyClick(form.DspList, Qt::Key_Down);
+    ASSERT_EQ(Selected(), 0) << "a line to apply, had anything applied it";
     QTest::keyClick(form.DspList, Qt::Key_Return);
     QTest::keyClick(form.DspList, Qt::Key_Enter);
-    const QRect row = form.DspList->visualItemRect(form.DspList->item(0));
+    const QRect row = form.DspList->visualItemRect(form.DspList->item(1));
+    ASSERT_FALSE(row.isEmpty());
     QTest::mouseDClick(form.DspList->viewport(), Qt::LeftButton, {}, row.center());
     QApplication::processEvents();
+    ASSERT_EQ(Selected(), 1) << "the double-click reached a line";
     EXPECT_TRUE(fake.applied.empty());
+    QTest::mouseClick(form.SetDSP, Qt::LeftButton);
+    EXPECT_EQ(fake.applied.size(), 1u) << "only the button applies";
 }
 
 TEST_F(MainFormTest, ButtonAppliesTheSelectedLinesOwnMode)
@@ -166,12 +175,41 @@ TEST_F(MainFormTest, ButtonWithNothingSelectedDoesNothing)
     EXPECT_TRUE(fake.applied.empty());
 }
 
+// An object whose handler fails, as any of the window's could.
+class FailingHandler final : public QObject {
+public:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User) throw std::runtime_error("a handler failed");
+        return QObject::event(e);
+    }
+};
+
+TEST(RunMainWindow, AHandlerFailingDuringTheFillEndsTheProgramWithTheWindowUnshown)
+{
+    auto* app = static_cast<GuardedApplication*>(QCoreApplication::instance());
+    std::vector<std::string> reports;
+    app->SetReporter([&](const char* what) { reports.emplace_back(what); });
+    FakeDisplaySettings fake;
+    using F = FakeDisplaySettings;
+    fake.modes = {F::Mode(640, 480, 8), F::Mode(800, 600, 16), F::Mode(1024, 768, 32)};
+    MainForm form(fake);
+    FailingHandler failing;
+    QCoreApplication::postEvent(&failing, new QEvent(QEvent::User));
+    // Had the loop been entered, this would end it with another status.
+    QTimer::singleShot(3000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(RunMainWindow(*app, form), 1);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(reports, std::vector<std::string>{"a handler failed"}) << "reported once";
+    EXPECT_EQ(form.DspList->count(), 1) << "the fill went no further";
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    GuardedApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
