@@ -10,41 +10,35 @@
 #include <QShortcutEvent>
 #include <QScreen>
 
+#include "form_layout.h"
 #include "qt_application.h"
 
 namespace {
 
-const QColor kBackground(3, 0, 67);
+QRect ToRect(const form::Box& b) { return QRect(b.left, b.top, b.width, b.height); }
 
-// The window's font, used by both labels. Qt has no character-set choice:
-// the families below all cover Big5.
-QFont WindowFont(qreal points)
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Qt has no character-set choice: the families all cover Big5.
+QFont ToFont(const form::Font& f, QFont::StyleHint hint = QFont::AnyStyle)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("新細明體"), QStringLiteral("PMingLiU"),
-                      QStringLiteral("AR PL UMing TW")});
-    font.setPointSizeF(points);
+    QStringList families;
+    for (const char* family : f.families)
+        if (family != nullptr) families.append(Text(family));
+    font.setFamilies(families);
+    font.setStyleHint(hint);
+    font.setPointSizeF(f.hundredthsOfPoint / 100.0);
     font.setWeight(QFont::Normal);
     return font;
 }
 
-// The list's columns line up only where a CJK character takes two columns.
-QFont ListFont()
+QLabel* EngravedLabel(QWidget* parent, int index, const QColor& color)
 {
-    QFont font;
-    font.setFamilies({QStringLiteral("Fixedsys"), QStringLiteral("Unifont")});
-    font.setStyleHint(QFont::TypeWriter);
-    font.setPointSizeF(12);
-    font.setWeight(QFont::Normal);
-    return font;
-}
-
-QLabel* EngravedLabel(QWidget* parent, int index, const QRect& geometry, const QColor& color)
-{
-    auto* label = new QLabel(QStringLiteral("Tavrimo"), parent);
+    auto* label = new QLabel(Text(form::kCaption), parent);
     label->setObjectName(QStringLiteral("Lab"));
     label->setProperty("index", index);
-    label->setGeometry(geometry);
+    label->setGeometry(ToRect(form::kLab[index]));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -56,7 +50,7 @@ QWidget* SeparatorLine(QWidget* parent, const char* name, int y, const QColor& c
 {
     auto* line = new QWidget(parent);
     line->setObjectName(QLatin1String(name));
-    line->setGeometry(0, y, 420, 1);
+    line->setGeometry(0, y, form::kClientWidth, 1);
     QPalette palette = line->palette();
     palette.setColor(QPalette::Window, color);
     line->setPalette(palette);
@@ -95,14 +89,15 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
       settings_(settings)
 {
     setObjectName(QStringLiteral("mainForm"));
-    setWindowTitle(QStringLiteral("Tavrimo"));
-    setFixedSize(420, 241);
-    setFont(WindowFont(11.25));
+    setWindowTitle(Text(form::kCaption));
+    setFixedSize(form::kClientWidth, form::kClientHeight);
+    setFont(ToFont(form::kWindowFont));
 
     const QColor shadow = palette().color(QPalette::Dark);  // COLOR_BTNSHADOW
     const QColor window = palette().color(QPalette::Base);  // COLOR_WINDOW
     QPalette navy = palette();
-    navy.setColor(QPalette::Window, kBackground);
+    navy.setColor(QPalette::Window,
+                  QColor(form::kBackground.red, form::kBackground.green, form::kBackground.blue));
     setPalette(navy);
     setAutoFillBackground(true);
 
@@ -110,39 +105,37 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     // the labels, lines and logo follow in drawing order, bottom to top.
     DspList = new DspListWidget(this);
     DspList->setObjectName(QStringLiteral("DspList"));
-    DspList->setGeometry(168, 4, 249, 196);
-    DspList->setFont(ListFont());
+    DspList->setGeometry(ToRect(form::kDspList));
+    DspList->setFont(ToFont(form::kListFont, QFont::TypeWriter));
     DspList->setSelectionMode(QAbstractItemView::SingleSelection);
     DspList->setSortingEnabled(false);
     DspList->setUniformItemSizes(true);
     DspList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DspList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     DspList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    DspList->setAccessibleName(QStringLiteral("顯示模式清單"));
-    DspList->setAccessibleDescription(
-        QStringLiteral("目前顯示器的所有模式，每行一種：寬度、高度與色彩深度"));
+    DspList->setAccessibleName(Text(form::kListName));
+    DspList->setAccessibleDescription(Text(form::kListDescription));
 
-    SetDSP = new DspButton(QStringLiteral("確定 (&O)"), this);
+    SetDSP = new DspButton(Text(form::kButtonCaption), this);
     SetDSP->setObjectName(QStringLiteral("SetDSP"));
-    SetDSP->setGeometry(336, 212, 81, 25);
-    SetDSP->setFont(WindowFont(9));
+    SetDSP->setGeometry(ToRect(form::kSetDSP));
+    SetDSP->setFont(ToFont(form::kButtonFont));
     SetDSP->setDefault(false);
-    SetDSP->setAccessibleName(QStringLiteral("確定"));
-    SetDSP->setAccessibleDescription(
-        QStringLiteral("切換至選定的顯示模式，並於下次登入時沿用"));
+    SetDSP->setAccessibleName(Text(form::kButtonName));
+    SetDSP->setAccessibleDescription(Text(form::kButtonDescription));
     // Outside a dialog only this makes Enter on the focused button press it.
     SetDSP->setAutoDefault(true);
 
-    Lab[0] = EngravedLabel(this, 0, QRect(8, 216, 281, 17), shadow);
-    Line2 = SeparatorLine(this, "Line2", 206, window);
-    Line1 = SeparatorLine(this, "Line1", 205, shadow);
+    Lab[0] = EngravedLabel(this, 0, shadow);
+    Line2 = SeparatorLine(this, "Line2", form::kLine2Top, window);
+    Line1 = SeparatorLine(this, "Line1", form::kLine1Top, shadow);
     wrkLogo = new QLabel(this);
     wrkLogo->setObjectName(QStringLiteral("wrkLogo"));
-    wrkLogo->setGeometry(0, 0, 164, 205);
+    wrkLogo->setGeometry(ToRect(form::kWrkLogo));
     wrkLogo->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
     wrkLogo->setScaledContents(false);
     wrkLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Lab[1] = EngravedLabel(this, 1, QRect(9, 217, 281, 17), window);
+    Lab[1] = EngravedLabel(this, 1, window);
 
     setTabOrder(DspList, SetDSP);
     DspList->setFocus(Qt::OtherFocusReason);

@@ -1,17 +1,17 @@
 #include "win32_main_form.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include <commctrl.h>
 
+#include "form_layout.h"
 #include "resource.h"
 
 namespace {
 
 const wchar_t kClassName[] = L"TavrimoMainForm";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr int kClientWidth = 420;
-constexpr int kClientHeight = 241;
 
 std::wstring g_fatal;
 
@@ -47,12 +47,14 @@ RECT OuterRect(int width, int height, UINT dpi)
                              std::to_string(::GetLastError()));
 }
 
-GdiHandle<HFONT> MakeFont(const wchar_t* face, int hundredthsOfPoint, UINT dpi, DWORD pitch)
+// The font's first family, in the Big5 character set: the system maps a
+// missing face to one that has the character set.
+GdiHandle<HFONT> MakeFont(const form::Font& f, UINT dpi, DWORD pitch)
 {
     GdiHandle<HFONT> font(::CreateFontW(
-        -::MulDiv(hundredthsOfPoint, static_cast<int>(dpi), 7200), 0, 0, 0, FW_NORMAL, FALSE,
+        -::MulDiv(f.hundredthsOfPoint, static_cast<int>(dpi), 7200), 0, 0, 0, FW_NORMAL, FALSE,
         FALSE, FALSE, CHINESEBIG5_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-        DEFAULT_QUALITY, pitch, face));
+        DEFAULT_QUALITY, pitch, Widen(f.families[0]).c_str()));
     if (!font) ThrowLastError("CreateFontW");
     return font;
 }
@@ -102,7 +104,8 @@ void MainForm::Load()
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 
-    background_.reset(::CreateSolidBrush(RGB(3, 0, 67)));
+    background_.reset(::CreateSolidBrush(
+        RGB(form::kBackground.red, form::kBackground.green, form::kBackground.blue)));
     wrkLogo_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO),
                                                      IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (!background_ || !wrkLogo_) ThrowLastError("LoadImageW");
@@ -122,8 +125,9 @@ void MainForm::Load()
     if (class_ == 0) ThrowLastError("RegisterClassExW");
     background_.release();  // the class's now
 
-    hwnd_ = ::CreateWindowExW(0, kClassName, L"Tavrimo", kStyle, 0, 0, kClientWidth,
-                              kClientHeight, nullptr, nullptr, instance_, this);
+    hwnd_ = ::CreateWindowExW(0, kClassName, Widen(form::kCaption).c_str(), kStyle, 0, 0,
+                              form::kClientWidth, form::kClientHeight, nullptr, nullptr,
+                              instance_, this);
     if (hwnd_ == nullptr) ThrowLastError("CreateWindowExW");
     dpi_ = WindowDpi(hwnd_);
 
@@ -131,17 +135,17 @@ void MainForm::Load()
     DspList = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr,
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL, 0, 0, 0, 0,
                                 hwnd_, reinterpret_cast<HMENU>(IDC_DSPLIST), instance_, nullptr);
-    SetDSP = ::CreateWindowExW(0, L"BUTTON", L"確定 (&O)",
+    SetDSP = ::CreateWindowExW(0, L"BUTTON", Widen(form::kButtonCaption).c_str(),
                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
                                hwnd_, reinterpret_cast<HMENU>(IDC_SETDSP), instance_, nullptr);
     if (DspList == nullptr || SetDSP == nullptr) ThrowLastError("CreateWindowExW");
     // The list's window text is what a screen reader names it by.
-    ::SetWindowTextW(DspList, L"顯示模式清單");
+    ::SetWindowTextW(DspList, Widen(form::kListName).c_str());
     CreateFonts();
     Layout();
 
     // Centred on the primary monitor's work area.
-    const RECT outer = OuterRect(Scale(kClientWidth), Scale(kClientHeight), dpi_);
+    const RECT outer = OuterRect(Scale(form::kClientWidth), Scale(form::kClientHeight), dpi_);
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
@@ -164,9 +168,9 @@ void MainForm::Show(int showCommand)
 
 void MainForm::CreateFonts()
 {
-    windowFont_ = MakeFont(L"新細明體", 1125, dpi_, DEFAULT_PITCH | FF_DONTCARE);
-    listFont_ = MakeFont(L"Fixedsys", 1200, dpi_, FIXED_PITCH | FF_MODERN);
-    buttonFont_ = MakeFont(L"新細明體", 900, dpi_, DEFAULT_PITCH | FF_DONTCARE);
+    windowFont_ = MakeFont(form::kWindowFont, dpi_, DEFAULT_PITCH | FF_DONTCARE);
+    listFont_ = MakeFont(form::kListFont, dpi_, FIXED_PITCH | FF_MODERN);
+    buttonFont_ = MakeFont(form::kButtonFont, dpi_, DEFAULT_PITCH | FF_DONTCARE);
     ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_.get()), FALSE);
     ::SendMessageW(DspList, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_.get()), FALSE);
     ::SendMessageW(SetDSP, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_.get()), FALSE);
@@ -175,39 +179,42 @@ void MainForm::CreateFonts()
 void MainForm::Layout()
 {
     // The list box cuts its own height to whole lines.
-    ::MoveWindow(DspList, Scale(168), Scale(4), Scale(249), Scale(196), TRUE);
-    ::MoveWindow(SetDSP, Scale(336), Scale(212), Scale(81), Scale(25), TRUE);
+    for (const auto& [control, box] : {std::pair{DspList, form::kDspList}, {SetDSP, form::kSetDSP}})
+        ::MoveWindow(control, Scale(box.left), Scale(box.top), Scale(box.width),
+                     Scale(box.height), TRUE);
     ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 // Draws, bottom to top: the dark label, the etched line, the logo, the light label.
 void MainForm::Paint(HDC dc)
 {
-    const auto label = [&](int x, int y, int colour) {
-        RECT r{Scale(x), Scale(y), Scale(x + 281), Scale(y + 17)};
+    const std::wstring caption = Widen(form::kCaption);
+    const auto label = [&](const form::Box& b, int colour) {
+        RECT r{Scale(b.left), Scale(b.top), Scale(b.left + b.width), Scale(b.top + b.height)};
         ::SetTextColor(dc, ::GetSysColor(colour));
-        ::DrawTextW(dc, L"Tavrimo", -1, &r, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+        ::DrawTextW(dc, caption.c_str(), -1, &r, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
     };
     const auto line = [&](int y, int colour) {
-        RECT r{0, Scale(y), Scale(kClientWidth), Scale(y) + Scale(1)};
+        RECT r{0, Scale(y), Scale(form::kClientWidth), Scale(y) + Scale(1)};
         ::FillRect(dc, &r, ::GetSysColorBrush(colour));
     };
     const HGDIOBJ oldFont = ::SelectObject(dc, windowFont_.get());
     ::SetBkMode(dc, TRANSPARENT);
-    label(8, 216, COLOR_BTNSHADOW);
-    line(206, COLOR_WINDOW);
-    line(205, COLOR_BTNSHADOW);
+    label(form::kLab[0], COLOR_BTNSHADOW);
+    line(form::kLine2Top, COLOR_WINDOW);
+    line(form::kLine1Top, COLOR_BTNSHADOW);
     if (const HDC logoDc = ::CreateCompatibleDC(dc)) {
         const HGDIOBJ old = ::SelectObject(logoDc, wrkLogo_.get());
         BITMAP bm{};
         ::GetObjectW(wrkLogo_.get(), sizeof bm, &bm);
         ::SetStretchBltMode(dc, HALFTONE);
-        ::StretchBlt(dc, 0, 0, Scale(bm.bmWidth), Scale(bm.bmHeight), logoDc, 0, 0, bm.bmWidth,
+        ::StretchBlt(dc, Scale(form::kWrkLogo.left), Scale(form::kWrkLogo.top), Scale(bm.bmWidth),
+                     Scale(bm.bmHeight), logoDc, 0, 0, bm.bmWidth,
                      bm.bmHeight, SRCCOPY);
         ::SelectObject(logoDc, old);
         ::DeleteDC(logoDc);
     }
-    label(9, 217, COLOR_WINDOW);
+    label(form::kLab[1], COLOR_WINDOW);
     ::SelectObject(dc, oldFont);
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "fake_display_settings.h"
+#include "form_layout.h"
 #include "mode_list.h"
 
 namespace {
@@ -195,6 +196,24 @@ TEST_F(ApplyDspTest, PositionsPast16BitsAreApplied)
     EXPECT_EQ(ApplyDsp(fake, list), dsp::kDispChangeSuccessful);
     ASSERT_EQ(fake.applied.size(), 1u);
     EXPECT_EQ(fake.applied[0].mode.dmDisplayFrequency, 85);
+}
+
+TEST(FormLayout, TheWindowsPiecesMeet)
+{
+    using namespace form;
+    // The etched separator lies right under the logo, dark line over light.
+    EXPECT_EQ(kWrkLogo.top + kWrkLogo.height, kLine1Top);
+    EXPECT_EQ(kLine2Top, kLine1Top + 1);
+    // The light label one pixel right of and below the dark one.
+    EXPECT_EQ(kLab[1].left, kLab[0].left + 1);
+    EXPECT_EQ(kLab[1].top, kLab[0].top + 1);
+    // The list right of the logo, the button below the separator, all inside.
+    EXPECT_GT(kDspList.left, kWrkLogo.left + kWrkLogo.width);
+    EXPECT_GT(kSetDSP.top, kLine2Top);
+    for (const Box& b : {kDspList, kSetDSP, kLab[0], kLab[1], kWrkLogo}) {
+        EXPECT_LE(b.left + b.width, kClientWidth);
+        EXPECT_LE(b.top + b.height, kClientHeight);
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "fake_display_settings.h"
+#include "form_layout.h"
 #include "qt_application.h"
 #include "qt_main_form.h"
 
@@ -40,30 +41,36 @@ protected:
     MainForm form{fake};
 };
 
+QRect ToRect(const form::Box& b) { return QRect(b.left, b.top, b.width, b.height); }
+
 TEST_F(MainFormTest, ControlsSitWhereTheLayoutPutsThem)
 {
-    EXPECT_EQ(form.windowTitle(), "Tavrimo");
-    EXPECT_EQ(form.size(), QSize(420, 241));
+    EXPECT_EQ(form.windowTitle(), form::kCaption);
+    EXPECT_EQ(form.size(), QSize(form::kClientWidth, form::kClientHeight));
     EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "the user cannot resize it";
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(form.palette().color(QPalette::Window), QColor(3, 0, 67));
+    EXPECT_EQ(form.palette().color(QPalette::Window),
+              QColor(form::kBackground.red, form::kBackground.green, form::kBackground.blue));
     const struct {
         QWidget* w;
         QRect r;
     } layout[] = {
-        {form.SetDSP, {336, 212, 81, 25}},
-        {form.Lab[0], {8, 216, 281, 17}},   {form.Line2, {0, 206, 420, 1}},
-        {form.Line1, {0, 205, 420, 1}},     {form.wrkLogo, {0, 0, 164, 205}},
-        {form.Lab[1], {9, 217, 281, 17}},
+        {form.SetDSP, ToRect(form::kSetDSP)},
+        {form.Lab[0], ToRect(form::kLab[0])},
+        {form.Line2, {0, form::kLine2Top, form::kClientWidth, 1}},
+        {form.Line1, {0, form::kLine1Top, form::kClientWidth, 1}},
+        {form.wrkLogo, ToRect(form::kWrkLogo)},
+        {form.Lab[1], ToRect(form::kLab[1])},
     };
     for (const auto& c : layout) EXPECT_EQ(c.w->geometry(), c.r) << c.w->objectName().toStdString();
     // The list keeps its place but shows whole lines only.
     const QRect list = form.DspList->geometry();
-    EXPECT_EQ(list.topLeft(), QPoint(168, 4));
-    EXPECT_EQ(list.width(), 249);
-    EXPECT_LE(list.height(), 196);
+    const QRect planned = ToRect(form::kDspList);
+    EXPECT_EQ(list.topLeft(), planned.topLeft());
+    EXPECT_EQ(list.width(), planned.width());
+    EXPECT_LE(list.height(), planned.height());
     const int row = form.DspList->sizeHintForRow(0);
-    EXPECT_GT(list.height(), 196 - row);
+    EXPECT_GT(list.height(), planned.height() - row);
     EXPECT_EQ((list.height() - 2 * form.DspList->frameWidth()) % row, 0);
     // Engraved: the light copy lies over the dark one.
     const auto children = form.children();
@@ -72,13 +79,13 @@ TEST_F(MainFormTest, ControlsSitWhereTheLayoutPutsThem)
               QApplication::palette().color(QPalette::Dark));
     EXPECT_EQ(form.Lab[1]->palette().color(QPalette::WindowText),
               QApplication::palette().color(QPalette::Base));
-    EXPECT_EQ(form.Lab[0]->text(), "Tavrimo");
-    EXPECT_EQ(form.SetDSP->text(), "確定 (&O)");
-    EXPECT_EQ(form.wrkLogo->pixmap().size(), QSize(164, 205));
+    EXPECT_EQ(form.Lab[0]->text(), form::kCaption);
+    EXPECT_EQ(form.SetDSP->text(), form::kButtonCaption);
+    EXPECT_EQ(form.wrkLogo->pixmap().size(), ToRect(form::kWrkLogo).size());
     EXPECT_FALSE(form.wrkLogo->hasScaledContents());
-    EXPECT_DOUBLE_EQ(form.font().pointSizeF(), 11.25);
-    EXPECT_DOUBLE_EQ(form.SetDSP->font().pointSizeF(), 9);
-    EXPECT_DOUBLE_EQ(form.DspList->font().pointSizeF(), 12);
+    EXPECT_DOUBLE_EQ(form.font().pointSizeF(), form::kWindowFont.hundredthsOfPoint / 100.0);
+    EXPECT_DOUBLE_EQ(form.SetDSP->font().pointSizeF(), form::kButtonFont.hundredthsOfPoint / 100.0);
+    EXPECT_DOUBLE_EQ(form.DspList->font().pointSizeF(), form::kListFont.hundredthsOfPoint / 100.0);
 }
 
 TEST_F(MainFormTest, ListHoldsEveryLineWithNothingSelectedAndTheFocus)
@@ -99,8 +106,9 @@ TEST_F(MainFormTest, ScreenReadersCanNameTheListAndTheButton)
         EXPECT_FALSE(a->text(QAccessible::Description).isEmpty());
     }
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form.DspList)->text(QAccessible::Name),
-              "顯示模式清單");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.SetDSP)->text(QAccessible::Name), "確定");
+              form::kListName);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.SetDSP)->text(QAccessible::Name),
+              form::kButtonName);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form.DspList)->role(), QAccessible::List);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(form.SetDSP)->role(), QAccessible::Button);
 }

@@ -7,13 +7,17 @@
 //   win32_probe find W H BPP   the first index of that mode in the enumeration, or -1
 //   win32_probe layout     client size, list and button rectangles, styles that matter
 //   win32_probe alive      the window exists and answers within two seconds
+//   win32_probe expected DPI   what layout and texts should print at that DPI, from the
+//                          layout both windows share
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
 
+#include "form_layout.h"
 #include "mode_list.h"
 #include "resource.h"
 #include "win32_display_settings.h"
@@ -154,6 +158,16 @@ int main(int argc, char** argv)
         DWORD_PTR answer = 0;
         return form && SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer) ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: win32_probe list | mode K | registry | texts | alive\n");
+    if (command == "expected" && argc > 2) {
+        const int dpi = std::atoi(argv[2]);
+        const auto scale = [dpi](int px) { return MulDiv(px, dpi, 96); };
+        std::printf("client %d %d\n", scale(form::kClientWidth), scale(form::kClientHeight));
+        for (const auto& [id, box] : {std::pair{IDC_DSPLIST, form::kDspList}, {IDC_SETDSP, form::kSetDSP}})
+            std::printf("%d %d %d %d\n", id, scale(box.left), scale(box.top), scale(box.width));
+        std::printf("%d [%s]\n%d [%s]\n", IDC_DSPLIST, form::kListName, IDC_SETDSP,
+                    form::kButtonCaption);
+        return 0;
+    }
+    std::fprintf(stderr, "usage: win32_probe list | mode K | registry | texts | alive | expected DPI\n");
     return 2;
 }
