@@ -28,7 +28,8 @@ if(TAVRIMO_WITH_X11)
     display_settings/x11_display_settings.cpp
     display_settings/x11_autostart.cpp)
   target_include_directories(tavrimo_x11 PUBLIC display_settings)
-  target_link_libraries(tavrimo_x11 PUBLIC PkgConfig::XCB tavrimo_xdg PRIVATE tavrimo_warnings)
+  target_link_libraries(tavrimo_x11 PUBLIC PkgConfig::XCB tavrimo_xdg
+                        PRIVATE tavrimo_version tavrimo_warnings)
   list(APPEND backend_libraries tavrimo_x11)
   list(APPEND backend_names X11)
 endif()
@@ -56,13 +57,17 @@ qt_add_resources(tavrimo_qt_form art PREFIX / BASE resources FILES
   resources/logo.bmp resources/tavrimo-16.png resources/tavrimo-32.png)
 
 add_executable(tavrimo main_window/qt_main.cpp)
-target_compile_definitions(tavrimo PRIVATE TAVRIMO_VERSION="${TAVRIMO_VERSION}")
-target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_registry tavrimo_warnings)
+target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_registry tavrimo_version
+                      tavrimo_warnings)
 
 include(GNUInstallDirs)
 install(TARGETS tavrimo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES resources/org.tavrimo.Tavrimo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES resources/org.tavrimo.Tavrimo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+configure_file(resources/org.tavrimo.Tavrimo.metainfo.xml.in
+               generated/org.tavrimo.Tavrimo.metainfo.xml @ONLY)
+configure_file(resources/tavrimo.1.in generated/tavrimo.1 @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/generated/org.tavrimo.Tavrimo.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 16 32 48 256)
   install(FILES resources/tavrimo-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -70,11 +75,11 @@ foreach(size 16 32 48 256)
 endforeach()
 
 # Debian policy files for the package: changelog and manual page, compressed.
-foreach(doc debian/changelog tavrimo.1)
+foreach(doc ${CMAKE_SOURCE_DIR}/resources/debian/changelog ${CMAKE_BINARY_DIR}/generated/tavrimo.1)
   get_filename_component(name ${doc} NAME)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${name}.gz
-    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/resources/${doc} > ${CMAKE_BINARY_DIR}/${name}.gz
-    DEPENDS resources/${doc} VERBATIM)
+    COMMAND gzip -9n -c ${doc} > ${CMAKE_BINARY_DIR}/${name}.gz
+    DEPENDS ${doc} VERBATIM)
   list(APPEND compressed_docs ${CMAKE_BINARY_DIR}/${name}.gz)
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})

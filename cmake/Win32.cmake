@@ -19,7 +19,8 @@ target_link_libraries(tavrimo_win32_form PUBLIC tavrimo_core user32 gdi32 comctl
                       PRIVATE tavrimo_warnings)
 
 add_executable(tavrimo WIN32 main_window/win32_main.cpp resources/tavrimo.rc)
-target_link_libraries(tavrimo PRIVATE tavrimo_win32_form tavrimo_win32 tavrimo_warnings)
+target_link_libraries(tavrimo PRIVATE tavrimo_win32_form tavrimo_win32 tavrimo_version
+                      tavrimo_warnings)
 if(MINGW)
   target_sources(tavrimo PRIVATE main_window/win32_terminate_gnu.cpp)
   target_link_options(tavrimo PRIVATE -municode -s)
@@ -31,7 +32,8 @@ if(MSVC)
   set_property(TARGET tavrimo PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 endif()
 install(TARGETS tavrimo RUNTIME DESTINATION .)
-install(FILES resources/readme-windows.txt DESTINATION . RENAME readme.txt)
+configure_file(resources/readme-windows.txt.in generated/readme.txt @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/generated/readme.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tavrimo)

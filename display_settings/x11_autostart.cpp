@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tavrimo_version.h"
+
 namespace {
 
 // True when s is well-formed UTF-8 (no overlongs, no surrogates).
@@ -177,7 +179,7 @@ bool WriteAutostartEntry(const std::string& dir, const std::vector<std::string>&
         "Exec=" + *exec + "\n"
         "TryExec=xrandr\n"
         "NoDisplay=true\n"
-        "X-Tavrimo-Version=1.00\n";
+        "X-Tavrimo-Version=" TAVRIMO_VERSION "\n";
 
     const std::string target = dir + "/" + kAutostartFileName;
     std::string temp = dir + "/." + kAutostartFileName + ".XXXXXX";

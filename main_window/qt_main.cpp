@@ -8,6 +8,7 @@
 #include "backend_registry.h"
 #include "qt_application.h"
 #include "qt_main_form.h"
+#include "tavrimo_version.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # What `cmake --install` and the .deb put on a system: the files, their
 # validity by the desktop's own validators, the dependencies, and lintian.
-#   package_test.sh BUILD_DIR
+#   package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1
+version=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail=0
@@ -16,8 +17,12 @@ desktop-file-validate "$root/share/applications/org.tavrimo.Tavrimo.desktop" &&
   ok "desktop entry validates" || bad "desktop entry"
 appstreamcli validate --no-net "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" &&
   ok "metainfo validates" || bad "metainfo"
-grep -q 'version="1.00"' "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" &&
-  ok "metainfo names release 1.00" || bad "metainfo release"
+grep -q "version=\"$version\"" "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" &&
+  ok "metainfo names release $version" || bad "metainfo release"
+zcat "$root/share/man/man1/tavrimo.1.gz" | grep -q "\"tavrimo $version\"" &&
+  ok "manual page names $version" || bad "manual page version"
+zcat "$root/share/doc/tavrimo/changelog.gz" | head -1 | grep -q "^tavrimo ($version)" &&
+  ok "the changelog's newest entry is $version" || bad "no changelog entry for $version"
 
 (cd "$build" && cpack -B "$scratch/pkg" >/dev/null)
 deb=$(ls "$scratch"/pkg/*.deb)

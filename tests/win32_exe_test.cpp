@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "tavrimo_version.h"
+
 namespace {
 
 std::wstring Query(const std::vector<char>& block, const wchar_t* path)
@@ -28,8 +30,9 @@ TEST(Executable, VersionRecordReadsBack)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    const DWORD version = (TAVRIMO_VERSION_MAJOR << 16) | TAVRIMO_VERSION_MINOR;
+    EXPECT_EQ(fixed->dwFileVersionMS, version);
+    EXPECT_EQ(fixed->dwProductVersionMS, version);
 
     struct Translation {
         WORD language;
@@ -41,8 +44,8 @@ TEST(Executable, VersionRecordReadsBack)
     EXPECT_EQ(translation->language, 0x0404);
     EXPECT_EQ(translation->codePage, 1200);
 
-    EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\FileVersion"), L"1.00");
-    EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\ProductVersion"), L"1.00");
+    EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\FileVersion"), L"" TAVRIMO_VERSION);
+    EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\ProductVersion"), L"" TAVRIMO_VERSION);
     EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\ProductName"), L"Tavrimo");
 }
 
