@@ -62,6 +62,10 @@ target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_registry tavrimo_v
 
 include(GNUInstallDirs)
 install(TARGETS tavrimo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# As Debian's own packages ship binaries: without the compiler's notes.
+install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+  --remove-section=.note \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tavrimo\"
+  COMMAND_ERROR_IS_FATAL ANY)")
 install(FILES resources/org.tavrimo.Tavrimo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 configure_file(resources/org.tavrimo.Tavrimo.metainfo.xml.in
                generated/org.tavrimo.Tavrimo.metainfo.xml @ONLY)

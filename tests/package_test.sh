@@ -43,6 +43,10 @@ for d in libqt6widgets6 fonts-arphic-uming fonts-unifont x11-xserver-utils libxc
          libglib2.0-0 qt6-wayland; do
   [[ $depends == *"$d"* ]] && ok "depends on $d" || bad "no dependency on $d: $depends"
 done
-errors=$(lintian "$deb" 2>&1 | grep '^E:' || true)
-[[ -z $errors ]] && ok "lintian reports no errors" || bad "lintian: $errors"
+grep -q '<project_license>MIT</project_license>' \
+  "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" && ok "metainfo names the licence" ||
+  bad "metainfo licence"
+# Errors, warnings, and the hardening tags (which lintian files as information).
+tags=$(lintian --info "$deb" 2>&1 | grep -E '^(E|W):|hardening-|binary-has-unneeded-section' || true)
+[[ -z $tags ]] && ok "lintian reports no errors, warnings or hardening tags" || bad "lintian: $tags"
 exit $fail

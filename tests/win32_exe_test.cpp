@@ -47,6 +47,8 @@ TEST(Executable, VersionRecordReadsBack)
     EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\FileVersion"), L"" TAVRIMO_VERSION);
     EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\ProductVersion"), L"" TAVRIMO_VERSION);
     EXPECT_EQ(Query(block, L"\\StringFileInfo\\040404B0\\ProductName"), L"Tavrimo");
+    EXPECT_NE(Query(block, L"\\StringFileInfo\\040404B0\\LegalCopyright").find(L"MIT"),
+              std::wstring::npos);
 }
 
 TEST(Executable, CarriesTheIconAndTheLogo)
