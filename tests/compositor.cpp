@@ -253,7 +253,8 @@ WestonXwayland::WestonXwayland()
                            {env[0]}, dir_.Path() + "/weston.log");
     if (!WaitFor([&] { return std::filesystem::exists(runtime_ + "/" + socket); }, 10000)) return;
     std::string number;
-    xwayland_ = SpawnReadingLine({"Xwayland", "-displayfd", "{fd}", "-nolisten", "tcp"},
+    // An X server resets when its last client goes; this one must outlive each of the test's.
+    xwayland_ = SpawnReadingLine({"Xwayland", "-displayfd", "{fd}", "-nolisten", "tcp", "-noreset"},
                                  {env[0], env[1]}, &number);
     if (!number.empty()) display_ = ":" + number;
 }
