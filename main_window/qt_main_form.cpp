@@ -1,14 +1,22 @@
 #include "qt_main_form.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QShortcutEvent>
+#include <QStyledItemDelegate>
+#include <QStylePainter>
 #include <QScreen>
+#include <QStyleOptionButton>
 
 #include "form_layout.h"
 #include "qt_application.h"
@@ -60,16 +68,164 @@ QWidget* SeparatorLine(QWidget* parent, const char* name, int y, const QColor& c
 
 }  // namespace
 
+namespace {
+
+// The platform's focus rectangle: a dotted line, dot and gap one pixel each.
+void DrawFocusRect(QPainter& painter, const QRect& rect, const QColor& color)
+{
+    QPen pen(color, 1);
+    pen.setCosmetic(true);
+    pen.setDashPattern({1, 1});
+    painter.save();
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect.adjusted(0, 0, -1, -1));
+    painter.restore();
+}
+
+// Draws a line as the style does, but its focus as the platform does.
+class DspLineDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem plain(option);
+        const bool focus = plain.state & QStyle::State_HasFocus;
+        plain.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(painter, plain, index);
+        if (!focus) return;
+        const bool selected = plain.state & QStyle::State_Selected;
+        DrawFocusRect(*painter, plain.rect,
+                      plain.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+    }
+};
+
+constexpr char kDecoration[] = "tavrimo-decoration";
+
+// The window as assistive technology sees it: its controls and its caption,
+// without the decoration.
+class FormAccessible final : public QAccessibleWidget {
+public:
+    explicit FormAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Window) {}
+
+    static QAccessibleInterface* Create(const QString&, QObject* object)
+    {
+        auto* w = qobject_cast<QWidget*>(object);
+        return w && w->objectName() == QLatin1String("mainForm") ? new FormAccessible(w) : nullptr;
+    }
+
+    int childCount() const override { return static_cast<int>(Announced().size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        const QWidgetList children = Announced();
+        return index >= 0 && index < children.size()
+                   ? QAccessible::queryAccessibleInterface(children[index])
+                   : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child ? static_cast<int>(Announced().indexOf(child->object())) : -1;
+    }
+
+private:
+    QWidgetList Announced() const
+    {
+        QWidgetList list;
+        for (QObject* o : widget()->children())
+            if (auto* w = qobject_cast<QWidget*>(o);
+                w && !w->isWindow() && !w->property(kDecoration).toBool())
+                list.append(w);
+        return list;
+    }
+};
+
+bool IsNavigationKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_Home: case Qt::Key_End:
+    case Qt::Key_PageUp: case Qt::Key_PageDown:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+DspListWidget::DspListWidget(QWidget* parent) : QListWidget(parent)
+{
+    setItemDelegate(new DspLineDelegate(this));
+}
+
+int DspListWidget::RowFromBeforeTheFirst(int key) const
+{
+    switch (key) {
+    case Qt::Key_End:
+        return count() - 1;
+    case Qt::Key_PageDown: {
+        const int row = std::max(1, sizeHintForRow(0));
+        return std::min(count(), std::max(1, viewport()->height() / row)) - 1;
+    }
+    default:  // Up, Down, Home, PageUp: the first line
+        return 0;
+    }
+}
+
 void DspListWidget::keyPressEvent(QKeyEvent* event)
 {
-    const bool arrow = event->key() == Qt::Key_Down || event->key() == Qt::Key_Up;
-    if (arrow && event->modifiers() == Qt::NoModifier && count() > 0 &&
-        selectionModel()->selectedIndexes().isEmpty()) {
-        setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
-        event->accept();
+    const Qt::KeyboardModifiers widening = Qt::ShiftModifier | Qt::ControlModifier;
+    const bool ours = (IsNavigationKey(event->key()) || event->key() == Qt::Key_Space) &&
+                      (event->modifiers() & ~(widening | Qt::KeypadModifier)) == 0;
+    if (!ours || count() == 0) {
+        QListWidget::keyPressEvent(event);
         return;
     }
-    QListWidget::keyPressEvent(event);
+    event->accept();
+    if (event->key() == Qt::Key_Space) {  // selects the current line, never clears it
+        setCurrentRow(std::max(currentRow(), 0), QItemSelectionModel::ClearAndSelect);
+        return;
+    }
+    if (selectionModel()->selectedIndexes().isEmpty()) {
+        setCurrentRow(RowFromBeforeTheFirst(event->key()), QItemSelectionModel::ClearAndSelect);
+        return;
+    }
+    QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~widening, event->text(),
+                    event->isAutoRepeat(), static_cast<ushort>(event->count()));
+    QListWidget::keyPressEvent(&plain);
+}
+
+std::unique_ptr<QMouseEvent> DspListWidget::LeftButtonOnly(QMouseEvent* event)
+{
+    event->accept();
+    const bool left = event->button() == Qt::LeftButton ||
+                      (event->button() == Qt::NoButton && !(event->buttons() & ~Qt::LeftButton));
+    if (!left) return nullptr;
+    return std::make_unique<QMouseEvent>(
+        event->type(), event->position(), event->scenePosition(), event->globalPosition(),
+        event->button(), event->buttons(),
+        event->modifiers() & ~(Qt::ShiftModifier | Qt::ControlModifier), event->pointingDevice());
+}
+
+void DspListWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (const auto plain = LeftButtonOnly(event)) QListWidget::mousePressEvent(plain.get());
+}
+
+void DspListWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (const auto plain = LeftButtonOnly(event)) QListWidget::mouseReleaseEvent(plain.get());
+}
+
+void DspListWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    if (const auto plain = LeftButtonOnly(event)) QListWidget::mouseMoveEvent(plain.get());
+}
+
+void DspListWidget::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (const auto plain = LeftButtonOnly(event)) QListWidget::mouseDoubleClickEvent(plain.get());
 }
 
 bool DspButton::event(QEvent* event)
@@ -79,6 +235,19 @@ bool DspButton::event(QEvent* event)
         return true;
     }
     return QPushButton::event(event);
+}
+
+void DspButton::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const bool focus = option.state & QStyle::State_HasFocus;
+    option.state &= ~QStyle::State_HasFocus;
+    painter.drawControl(QStyle::CE_PushButton, option);
+    if (focus)
+        DrawFocusRect(painter, rect().adjusted(4, 4, -4, -4),
+                      option.palette.color(QPalette::ButtonText));
 }
 
 MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
@@ -136,6 +305,13 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     wrkLogo->setScaledContents(false);
     wrkLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Lab[1] = EngravedLabel(this, 1, window);
+
+    // Painted decoration, which a screen reader has no business announcing:
+    // the dark copy of the engraved caption, the etched lines and the logo.
+    for (QWidget* w : {static_cast<QWidget*>(Lab[0]), Line1, Line2, static_cast<QWidget*>(wrkLogo)})
+        w->setProperty(kDecoration, true);
+    static const bool installed = (QAccessible::installFactory(&FormAccessible::Create), true);
+    (void)installed;
 
     setTabOrder(DspList, SetDSP);
     DspList->setFocus(Qt::OtherFocusReason);

@@ -1,6 +1,8 @@
 // The program's one window, built in Qt Widgets.
 #pragma once
 
+#include <memory>
+
 #include <QListWidget>
 #include <QPushButton>
 #include <QWidget>
@@ -9,24 +11,40 @@
 
 class QLabel;
 
-// A list whose first arrow key, while no line is selected, selects the first
-// line rather than moving past it.
+// A list that keys and clicks drive as the platform's single-selection list
+// box: a navigation key with no line selected selects the line it would
+// reach from before the first one; Shift and Ctrl neither widen nor clear the
+// selection; only the left button selects. The current line shows a dotted
+// focus rectangle while the list has the focus.
 class DspListWidget final : public QListWidget {
 public:
-    using QListWidget::QListWidget;
+    explicit DspListWidget(QWidget* parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    // The line a navigation key reaches from a caret before the first line.
+    int RowFromBeforeTheFirst(int key) const;
+    // A left-button event without Shift or Ctrl, to pass on; null for the
+    // other buttons, whose events go no further.
+    static std::unique_ptr<QMouseEvent> LeftButtonOnly(QMouseEvent* event);
 };
 
 // A push button whose access key presses it at once, as a click does, rather
-// than after the toolkit's 100 ms pressed-look animation.
+// than after the toolkit's 100 ms pressed-look animation, and which shows its
+// focus as a dotted rectangle inside it.
 class DspButton final : public QPushButton {
 public:
     using QPushButton::QPushButton;
 
 protected:
     bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 class MainForm final : public QWidget, private DspListView {
