@@ -126,6 +126,78 @@ TEST_F(EndToEndWithDoomedMode, ModeDeletedBeforeOkAppliesNothingAndTheWindowStay
     EXPECT_TRUE(SwitchedTo(before.modes.size() - 2));
 }
 
+// One key or click of the platform list box's behaviour, from a fresh window or
+// with line 3 selected, and the line OK then applies.
+struct ListAction {
+    const char* name;
+    bool fromLine3;
+    std::vector<std::vector<std::string>> xdotool;  // commands, each after "xdotool"
+    int expected;  // the line applied; -1 the last line, -2 the last of the first page
+};
+
+// A line of the list, in pixels: Unifont at 12 points.
+constexpr int kRowHeight = 16;
+
+// Moves the pointer to the centre of line k: the list's place, its frame, whole lines.
+std::vector<std::string> At(int k)
+{
+    return {"mousemove", "--window", "%1", "200", std::to_string(6 + kRowHeight * k + 8)};
+}
+
+void PrintTo(const ListAction& a, std::ostream* os) { *os << a.name; }
+
+class ListActions : public EndToEnd, public testing::WithParamInterface<ListAction> {
+protected:
+    // More lines than the list shows, so that End and PageDown part ways.
+    void Prepare() override { ASSERT_TRUE(AddModes(server, "VNC-0", "page", 8, 640, 400)); }
+};
+
+TEST_P(ListActions, SelectTheLineThePlatformWouldAndOkAppliesIt)
+{
+    const ListAction& a = GetParam();
+    const size_t count = QueryXrandr(server).modes.size();
+    ASSERT_GT(count, 14u) << "more lines than a page";
+    if (a.fromLine3) Keys(Downs(4));
+    for (std::vector<std::string> argv : a.xdotool) {
+        for (std::string& arg : argv)
+            if (arg == "%1") arg = window;
+        argv.insert(argv.begin(), "xdotool");
+        ASSERT_EQ(server.Run(argv).status, 0);
+    }
+    Keys({"alt+o"});
+    const int rows = (196 - 4) / kRowHeight;
+    const size_t k = a.expected == -1   ? count - 1
+                     : a.expected == -2 ? static_cast<size_t>(std::min<int>(rows, count) - 1)
+                                        : static_cast<size_t>(a.expected);
+    const bool switched = SwitchedTo(k);
+    const XrandrOutput out = QueryXrandr(server);
+    size_t now = 0;
+    while (now < out.modes.size() && !out.modes[now].current) ++now;
+    EXPECT_TRUE(switched) << a.name << ": line " << k << " expected, the display is in line " << now;
+}
+
+const std::vector<std::string> kRight = {"click", "3"}, kMiddle = {"click", "2"};
+INSTANTIATE_TEST_SUITE_P(
+    Table, ListActions,
+    testing::Values(
+        ListAction{"Home", false, {{"key", "Home"}}, 0},
+        ListAction{"CtrlHome", false, {{"key", "ctrl+Home"}}, 0},
+        ListAction{"PageUp", false, {{"key", "Prior"}}, 0},
+        ListAction{"Up", false, {{"key", "Up"}}, 0},
+        ListAction{"ShiftDown", false, {{"key", "shift+Down"}}, 0},
+        ListAction{"CtrlDown", false, {{"key", "ctrl+Down"}}, 0},
+        ListAction{"End", false, {{"key", "End"}}, -1},
+        ListAction{"PageDown", false, {{"key", "Next"}}, -2},
+        ListAction{"CtrlClickOnTheSelected", true,
+                   {At(3), {"keydown", "ctrl"}, {"click", "1"}, {"keyup", "ctrl"}}, 3},
+        ListAction{"CtrlSpace", true, {{"key", "ctrl+space"}}, 3},
+        ListAction{"RightClickElsewhere", true, {At(5), kRight}, 3},
+        ListAction{"MiddleClickElsewhere", true, {At(5), kMiddle}, 3},
+        ListAction{"LeftClickElsewhere", true, {At(5), {"click", "1"}}, 5},
+        ListAction{"CtrlDownFromALine", true, {{"key", "ctrl+Down"}}, 4},
+        ListAction{"ShiftUpFromALine", true, {{"key", "shift+Up"}}, 2}),
+    [](const testing::TestParamInfo<ListAction>& p) { return std::string(p.param.name); });
+
 TEST(NoDisplay, EndsWithOneClearLineAndStatusOne)
 {
     TempDir dir;

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <stdexcept>
+#include <utility>
 
 #include "fake_display_settings.h"
 #include "form_layout.h"
@@ -146,6 +147,33 @@ TEST_F(MainFormTest, EnterAndDoubleClickInTheListApplyNothing)
     EXPECT_TRUE(fake.applied.empty());
     QTest::mouseClick(form.SetDSP, Qt::LeftButton);
     EXPECT_EQ(fake.applied.size(), 1u) << "only the button applies";
+}
+
+TEST_F(MainFormTest, FocusRectanglesOnlyWhereTheFocusIs)
+{
+    // The current line, unselected, as at start.
+    form.DspList->selectionModel()->setCurrentIndex(form.DspList->model()->index(0, 0),
+                                                    QItemSelectionModel::NoUpdate);
+    ASSERT_EQ(Selected(), -1);
+    const QRect row = form.DspList->visualItemRect(form.DspList->item(0));
+    const auto grab = [&](QWidget* focus) {
+        focus->setFocus();
+        QApplication::processEvents();
+        EXPECT_EQ(QApplication::focusWidget(), focus);
+        return std::pair{form.DspList->viewport()->grab(row).toImage(), form.SetDSP->grab().toImage()};
+    };
+    const auto [lineWithFocus, buttonWithout] = grab(form.DspList);
+    const auto [lineWithout, buttonWithFocus] = grab(form.SetDSP);
+    EXPECT_NE(lineWithFocus, lineWithout) << "the line shows the list's focus";
+    EXPECT_NE(buttonWithFocus, buttonWithout) << "the button shows its focus";
+    // Without the focus, no fill and no border on the line: its edge is the list's base.
+    const QColor base = form.DspList->palette().color(QPalette::Base);
+    for (int y = 0; y < lineWithout.height(); ++y)
+        EXPECT_EQ(lineWithout.pixelColor(0, y), base) << y;
+    bool dotted = false;  // with it, the edge alternates, dot and gap
+    for (int y = 1; y + 1 < lineWithFocus.height(); ++y)
+        dotted |= lineWithFocus.pixelColor(0, y) != base && lineWithFocus.pixelColor(0, y + 1) == base;
+    EXPECT_TRUE(dotted);
 }
 
 TEST_F(MainFormTest, ButtonAppliesTheSelectedLinesOwnMode)

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# What a screen reader sees of the window, through AT-SPI on a private X
+# server and session bus: the list with its lines, the button and one caption.
+#   atspi_test.sh TAVRIMO_BINARY
+set -euo pipefail
+app=$1
+# shellcheck source=../scripts/xvnc-lib.sh
+. "$(dirname "$0")/../scripts/xvnc-lib.sh"
+start_xvnc -rfbport -1 -nolisten tcp
+scratch=$(mktemp -d)
+exec 9>"$scratch/bus"
+dbus-daemon --session --nofork --nopidfile --print-address=9 >/dev/null 2>&1 &
+bus=$!
+trap 'kill $pid $launcher $bus $XVNC_PID 2>/dev/null || true; rm -rf "$scratch"' EXIT
+pid= launcher=
+for _ in $(seq 50); do [[ -s $scratch/bus ]] && break; sleep 0.1; done
+export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$scratch/bus") XDG_CONFIG_HOME=$scratch
+/usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+launcher=$!
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb "$app" 2>/dev/null &
+pid=$!
+[[ -n $(wait_window '^Tavrimo$') ]] || { echo "FAILED: the window did not appear"; exit 1; }
+lines=$(xrandr | grep -c '^   [0-9]')
+/usr/bin/python3 - "$lines" <<'PY'
+import sys, time, pyatspi
+want = int(sys.argv[1])
+for _ in range(50):
+    apps = [a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "Tavrimo"]
+    if apps and apps[0].childCount: break
+    time.sleep(0.1)
+frame = apps[0][0]
+seen = [(c.getRoleName(), c.name) for c in frame]
+print("announced:", seen)
+ok = seen == [("list", "顯示模式清單"), ("push button", "確定"), ("label", "Tavrimo")]
+lst = frame[0]
+print("lines:", lst.childCount, "of", want)
+ok &= lst.childCount == want
+sys.exit(0 if ok else 1)
+PY
