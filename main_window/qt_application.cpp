@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include <QMessageBox>
 
@@ -28,7 +29,8 @@ bool GuardedApplication::Failed() { return g_failed; }
 
 bool GuardedApplication::notify(QObject* receiver, QEvent* event)
 {
-    const char* what = nullptr;
+    // The text is copied: the exception is gone once its catch block ends.
+    std::string what;
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {
@@ -38,8 +40,8 @@ bool GuardedApplication::notify(QObject* receiver, QEvent* event)
     }
     if (!g_failed) {
         g_failed = true;
-        std::fprintf(stderr, "tavrimo: %s\n", what);
-        Report(what);
+        std::fprintf(stderr, "tavrimo: %s\n", what.c_str());
+        Report(what.c_str());
         // Ends a running loop; before the loop runs, RunMainWindow sees the flag.
         exit(1);
     }
@@ -48,7 +50,7 @@ bool GuardedApplication::notify(QObject* receiver, QEvent* event)
 
 int RunMainWindow(GuardedApplication& app, MainForm& form)
 {
-    const char* what = nullptr;
+    std::string what;
     try {
         form.Load();
     } catch (const std::exception& e) {
@@ -57,9 +59,9 @@ int RunMainWindow(GuardedApplication& app, MainForm& form)
         what = "unknown error";
     }
     if (GuardedApplication::Failed()) return 1;  // reported where it happened
-    if (what != nullptr) {
-        std::fprintf(stderr, "tavrimo: %s\n", what);
-        app.Report(what);
+    if (!what.empty()) {
+        std::fprintf(stderr, "tavrimo: %s\n", what.c_str());
+        app.Report(what.c_str());
         return 1;
     }
     form.show();
