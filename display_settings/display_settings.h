@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "dsp_mode.h"
 
@@ -19,3 +21,19 @@ public:
     // Returns one of the dsp::kDispChange* codes.
     virtual int32_t ChangeDisplaySettingsA(const DspMode* devMode, int32_t flags) = 0;
 };
+
+namespace dsp {
+
+// The query of a layer that read its device's modes once: mode modeNum of
+// modes, for the current device (deviceName null) or the one named device.
+inline int32_t ServeMode(const std::vector<DspMode>& modes, const std::string& device,
+                         const char* deviceName, int32_t modeNum, DspMode* devMode)
+{
+    if (devMode == nullptr || modeNum < 0 || static_cast<size_t>(modeNum) >= modes.size())
+        return 0;
+    if (deviceName != nullptr && device != deviceName) return 0;
+    *devMode = modes[static_cast<size_t>(modeNum)];
+    return kEnumOk;
+}
+
+}  // namespace dsp

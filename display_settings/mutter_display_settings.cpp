@@ -289,19 +289,6 @@ struct MutterDisplaySettings::Bus {
         *st = ParseState(reply.get());
         return true;
     }
-
-    bool NameHasOwner()
-    {
-        GError* raw = nullptr;
-        const Variant reply(g_dbus_connection_call_sync(
-            connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-            "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", kService),
-            G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, kReadTimeoutMs, nullptr, &raw));
-        const GErrorPtr e(raw);
-        gboolean owned = FALSE;
-        if (reply) g_variant_get(reply.get(), "(b)", &owned);
-        return owned;
-    }
 };
 
 MutterDisplaySettings::MutterDisplaySettings(const char* busAddress) : bus_(std::make_unique<Bus>())
@@ -340,16 +327,10 @@ MutterDisplaySettings::MutterDisplaySettings(const char* busAddress) : bus_(std:
 
 MutterDisplaySettings::~MutterDisplaySettings() = default;
 
-bool MutterDisplaySettings::MutterOnBus() { return bus_->connection && bus_->NameHasOwner(); }
-
 int32_t MutterDisplaySettings::EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
                                                     DspMode* devMode)
 {
-    if (devMode == nullptr || modeNum < 0 || static_cast<size_t>(modeNum) >= modes_.size())
-        return 0;
-    if (deviceName != nullptr && connector_ != deviceName) return 0;
-    *devMode = modes_[static_cast<size_t>(modeNum)];
-    return dsp::kEnumOk;
+    return dsp::ServeMode(modes_, connector_, deviceName, modeNum, devMode);
 }
 
 int32_t MutterDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32_t flags)
@@ -449,12 +430,8 @@ namespace {
 
 std::unique_ptr<DisplaySettings> OpenMutter(bool forced, std::string* why)
 {
+    // One read tells both: GetCurrentState answers only where Mutter owns its name.
     auto settings = std::make_unique<MutterDisplaySettings>();
-    if (!forced && !settings->MutterOnBus()) {
-        *why = settings->Error().empty() ? "no org.gnome.Mutter.DisplayConfig on the session bus"
-                                         : settings->Error();
-        return nullptr;
-    }
     *why = settings->Error();
     if (!forced && !why->empty()) return nullptr;
     return settings;

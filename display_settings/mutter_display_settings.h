@@ -20,8 +20,6 @@ public:
 
     const std::string& Error() const { return error_; }
     const std::string& Connector() const { return connector_; }
-    // True when Mutter's display configuration has an owner on the bus.
-    bool MutterOnBus();
 
     int32_t EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
                                  DspMode* devMode) override;

@@ -302,11 +302,7 @@ bool X11DisplaySettings::Load()
 int32_t X11DisplaySettings::EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
                                                  DspMode* devMode)
 {
-    if (devMode == nullptr || modeNum < 0 || static_cast<size_t>(modeNum) >= modes_.size())
-        return 0;
-    if (deviceName != nullptr && outputName_ != deviceName) return 0;
-    *devMode = modes_[static_cast<size_t>(modeNum)];
-    return dsp::kEnumOk;
+    return dsp::ServeMode(modes_, outputName_, deviceName, modeNum, devMode);
 }
 
 int32_t X11DisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32_t flags)
