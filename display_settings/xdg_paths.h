@@ -1,5 +1,5 @@
 // Where a desktop session keeps a user's settings, by the XDG Base Directory
-// rules, and this program's one file there: the login entry.
+// rules, this program's login entry there, and how its files there are written.
 #pragma once
 
 #include <string>
@@ -17,3 +17,9 @@ std::string AutostartDir();
 // (a symlink there is the user's own doing and stays). True when no entry is
 // left behind.
 bool RemoveLoginEntry();
+
+// Replaces dir/name atomically with content (mode 0644), making dir and its
+// parents (private to the user) when missing. On failure nothing in dir
+// changes and *error says why.
+bool ReplaceFile(const std::string& dir, const std::string& name, const std::string& content,
+                 std::string* error);

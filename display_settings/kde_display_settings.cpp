@@ -1,0 +1,280 @@
+#include "kde_display_settings.h"
+
+#include <algorithm>
+
+#include <wayland-client.h>
+
+#include "backend_registry.h"
+#include "kde-output-device-v2-client-protocol.h"
+#include "kde-output-management-v2-client-protocol.h"
+#include "kde-output-order-v1-client-protocol.h"
+#include "wayland_connection.h"
+#include "wayland_modes.h"
+#include "xdg_paths.h"
+
+namespace {
+
+constexpr int kReadTimeoutMs = 5000;
+// KWin answers a configuration once the outputs have been set, a modeset or two.
+constexpr int kApplyTimeoutMs = 15000;
+
+// The versions this client knows.
+constexpr uint32_t kDeviceVersion = 2;
+constexpr uint32_t kManagementVersion = 3;
+constexpr uint32_t kOrderVersion = 1;
+
+struct Mode {
+    uint64_t serial = 0;
+    Proxy proxy;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t refresh = 0;  // millihertz
+    bool removed = false;
+};
+
+struct Device {
+    uint32_t global = 0;
+    Proxy proxy;
+    std::string name;
+    std::string model;
+    int32_t transform = 0;
+    bool enabled = false;
+    bool done = false;
+    std::vector<std::unique_ptr<Mode>> modes;
+    Mode* current = nullptr;
+    uint64_t* serials = nullptr;  // the session's counter
+
+    Mode* Find(uint64_t serial) const
+    {
+        for (const auto& m : modes)
+            if (m->serial == serial && !m->removed) return m.get();
+        return nullptr;
+    }
+};
+
+const kde_output_device_mode_v2_listener kModeListener{
+    [](void* data, kde_output_device_mode_v2*, int32_t width, int32_t height) {
+        static_cast<Mode*>(data)->width = width;
+        static_cast<Mode*>(data)->height = height;
+    },
+    [](void* data, kde_output_device_mode_v2*, int32_t refresh) {
+        static_cast<Mode*>(data)->refresh = refresh;
+    },
+    kIgnoreEvent,  // preferred
+    [](void* data, kde_output_device_mode_v2*) { static_cast<Mode*>(data)->removed = true; },
+};
+
+const kde_output_device_v2_listener kDeviceListener{
+    [](void* data, kde_output_device_v2*, int32_t, int32_t, int32_t, int32_t, int32_t,
+       const char*, const char* model, int32_t transform) {
+        auto* d = static_cast<Device*>(data);
+        d->model = model != nullptr ? model : "";
+        d->transform = transform;
+    },
+    [](void* data, kde_output_device_v2*, kde_output_device_mode_v2* mode) {
+        static_cast<Device*>(data)->current =
+            mode ? static_cast<Mode*>(wl_proxy_get_user_data(AsProxy(mode))) : nullptr;
+    },
+    [](void* data, kde_output_device_v2*, kde_output_device_mode_v2* mode) {
+        auto* d = static_cast<Device*>(data);
+        auto m = std::make_unique<Mode>();
+        m->serial = ++*d->serials;
+        m->proxy = Proxy(AsProxy(mode));
+        kde_output_device_mode_v2_add_listener(mode, &kModeListener, m.get());
+        d->modes.push_back(std::move(m));
+    },
+    [](void* data, kde_output_device_v2*) { static_cast<Device*>(data)->done = true; },
+    kIgnoreEvent,  // scale
+    kIgnoreEvent,  // edid
+    [](void* data, kde_output_device_v2*, int32_t enabled) {
+        static_cast<Device*>(data)->enabled = enabled != 0;
+    },
+    kIgnoreEvent,  // uuid
+    kIgnoreEvent,  // serial_number
+    kIgnoreEvent,  // eisa_id
+    kIgnoreEvent,  // capabilities
+    kIgnoreEvent,  // overscan
+    kIgnoreEvent,  // vrr_policy
+    kIgnoreEvent,  // rgb_range
+    [](void* data, kde_output_device_v2*, const char* name) {
+        static_cast<Device*>(data)->name = name != nullptr ? name : "";
+    },
+};
+
+struct Order {
+    std::vector<std::string> names;
+    std::vector<std::string> pending;
+    bool done = false;
+};
+
+const kde_output_order_v1_listener kOrderListener{
+    [](void* data, kde_output_order_v1*, const char* name) {
+        static_cast<Order*>(data)->pending.emplace_back(name != nullptr ? name : "");
+    },
+    [](void* data, kde_output_order_v1*) {
+        auto* o = static_cast<Order*>(data);
+        o->names = std::move(o->pending);
+        o->pending.clear();
+        o->done = true;
+    },
+};
+
+enum class Answer { None, Applied, Failed };
+
+const kde_output_configuration_v2_listener kConfigurationListener{
+    [](void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::Applied; },
+    [](void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::Failed; },
+};
+
+}  // namespace
+
+struct KdeDisplaySettings::Session {
+    explicit Session(const char* socket) : wl(socket) {}
+
+    WaylandConnection wl;
+    uint64_t serials = 0;
+    Proxy management;
+    Proxy orderProxy;
+    Order order;
+    std::vector<std::unique_ptr<Device>> devices;
+
+    // Binds what the layer needs and reads every device to its done event.
+    bool Read(std::string* error)
+    {
+        if (!wl.Ok()) return *error = wl.Error(), false;
+        const auto* managementGlobal = wl.Find("kde_output_management_v2");
+        const auto deviceGlobals = wl.FindAll("kde_output_device_v2");
+        if (managementGlobal == nullptr || deviceGlobals.empty()) {
+            *error = "the compositor offers no kde_output_management_v2 and kde_output_device_v2";
+            return false;
+        }
+        management = wl.Bind(*managementGlobal, &kde_output_management_v2_interface,
+                             kManagementVersion);
+        if (const auto* g = wl.Find("kde_output_order_v1")) {
+            orderProxy = wl.Bind(*g, &kde_output_order_v1_interface, kOrderVersion,
+                                 [](wl_proxy* p) {
+                                     kde_output_order_v1_destroy(
+                                         reinterpret_cast<kde_output_order_v1*>(p));
+                                 });
+            kde_output_order_v1_add_listener(As<kde_output_order_v1>(orderProxy), &kOrderListener,
+                                             &order);
+        }
+        for (const auto* g : deviceGlobals) {
+            auto d = std::make_unique<Device>();
+            d->global = g->name;
+            d->serials = &serials;
+            d->proxy = wl.Bind(*g, &kde_output_device_v2_interface, kDeviceVersion);
+            kde_output_device_v2_add_listener(As<kde_output_device_v2>(d->proxy),
+                                              &kDeviceListener, d.get());
+            devices.push_back(std::move(d));
+        }
+        const bool read = wl.DispatchUntil(
+            [this] {
+                return (!orderProxy || order.done) &&
+                       std::all_of(devices.begin(), devices.end(),
+                                   [](const auto& d) { return d->done; });
+            },
+            kReadTimeoutMs);
+        if (!read) return *error = wl.Error(), false;
+        for (const auto& d : devices)
+            if (d->name.empty()) d->name = d->model;  // version 1 devices carry no name
+        return true;
+    }
+
+    // Plasma's primary output: the first in the compositor's order, or
+    // without one, the first enabled device.
+    Device* Primary() const
+    {
+        for (const std::string& name : order.names)
+            if (Device* d = Named(name); d != nullptr && d->enabled) return d;
+        for (const auto& d : devices)
+            if (d->enabled) return d.get();
+        return nullptr;
+    }
+
+    Device* Named(const std::string& name) const
+    {
+        for (const auto& d : devices)
+            if (d->name == name && wl.Present(d->global)) return d.get();
+        return nullptr;
+    }
+};
+
+KdeDisplaySettings::KdeDisplaySettings(const char* socket)
+    : session_(std::make_unique<Session>(socket))
+{
+    if (!session_->Read(&error_)) return;
+    const Device* device = session_->Primary();
+    if (device == nullptr) {
+        error_ = "KWin shows no enabled output";
+        return;
+    }
+    outputName_ = device->name;
+    for (const auto& mode : device->modes) {
+        if (mode->removed) continue;
+        modeSerials_.push_back(mode->serial);
+        modes_.push_back(dsp::WaylandMode(outputName_, mode->width, mode->height, mode->refresh,
+                                          device->transform,
+                                          static_cast<uint32_t>(modeSerials_.size())));
+    }
+}
+
+KdeDisplaySettings::~KdeDisplaySettings() = default;
+
+int32_t KdeDisplaySettings::EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
+                                                 DspMode* devMode)
+{
+    return dsp::ServeMode(modes_, outputName_, deviceName, modeNum, devMode);
+}
+
+int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32_t flags)
+{
+    if (devMode == nullptr) return dsp::kDispChangeBadParam;
+    if ((flags & ~dsp::kUpdateRegistry) != 0) return dsp::kDispChangeBadFlags;
+    if (outputName_.empty() || !session_->wl.Ok()) return dsp::kDispChangeFailed;
+    const uint32_t key = dsp::LoadModeKey(*devMode);
+    if (key == 0 || key > modeSerials_.size()) return dsp::kDispChangeBadMode;
+
+    // What the compositor said since the list was read comes in first.
+    WaylandConnection& wl = session_->wl;
+    if (!wl.Roundtrip(kReadTimeoutMs)) return dsp::kDispChangeFailed;
+    Device* device = session_->Named(outputName_);
+    if (device == nullptr) return dsp::kDispChangeFailed;
+    Mode* mode = device->Find(modeSerials_[key - 1]);
+    if (mode == nullptr) return dsp::kDispChangeBadMode;
+
+    Answer answer = Answer::None;
+    const Proxy configuration(
+        AsProxy(kde_output_management_v2_create_configuration(
+            As<kde_output_management_v2>(session_->management))),
+        ProxyDeleter{[](wl_proxy* p) {
+            kde_output_configuration_v2_destroy(reinterpret_cast<kde_output_configuration_v2*>(p));
+        }});
+    auto* config = As<kde_output_configuration_v2>(configuration);
+    kde_output_configuration_v2_add_listener(config, &kConfigurationListener, &answer);
+    kde_output_configuration_v2_mode(config, As<kde_output_device_v2>(device->proxy),
+                                     As<kde_output_device_mode_v2>(mode->proxy));
+    kde_output_configuration_v2_apply(config);
+    if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kApplyTimeoutMs) ||
+        answer != Answer::Applied)
+        return dsp::kDispChangeFailed;
+    // Plasma keeps what it applied; an older login entry of ours would set
+    // another mode over it.
+    if ((flags & dsp::kUpdateRegistry) != 0) RemoveLoginEntry();
+    return dsp::kDispChangeSuccessful;
+}
+
+namespace {
+
+std::unique_ptr<DisplaySettings> OpenKde(bool forced, std::string* why)
+{
+    auto settings = std::make_unique<KdeDisplaySettings>();
+    *why = settings->Error();
+    if (!forced && !why->empty()) return nullptr;
+    return settings;
+}
+
+}  // namespace
+
+extern const DisplayBackend kKdeBackend;
+const DisplayBackend kKdeBackend{"kde", &OpenKde};

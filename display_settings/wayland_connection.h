@@ -1,0 +1,76 @@
+// Listener members a client leaves unheard: a generic lambda turns into a
+// function of whatever signature the member has.
+inline constexpr auto kIgnoreEvent = [](auto...) {};
+
+// One client connection to the Wayland compositor, with every wait bounded
+// and every failure kept as a value.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct wl_display;
+struct wl_registry;
+struct wl_interface;
+struct wl_proxy;
+
+// A proxy destroyed with the request its interface names for that, or with
+// no request at all (wl_proxy_destroy) where it has none.
+struct ProxyDeleter {
+    void (*destroy)(wl_proxy*) = nullptr;
+    void operator()(wl_proxy* p) const;
+};
+using Proxy = std::unique_ptr<wl_proxy, ProxyDeleter>;
+
+template <typename T>
+wl_proxy* AsProxy(T* p) { return reinterpret_cast<wl_proxy*>(p); }
+template <typename T>
+T* As(const Proxy& p) { return reinterpret_cast<T*>(p.get()); }
+
+class WaylandConnection {
+public:
+    struct Global {
+        uint32_t name = 0;
+        std::string interface;
+        uint32_t version = 0;
+        bool removed = false;
+    };
+
+    // Connects to socket (null: $WAYLAND_DISPLAY) and reads the globals.
+    explicit WaylandConnection(const char* socket = nullptr);
+    ~WaylandConnection();
+    WaylandConnection(const WaylandConnection&) = delete;
+    WaylandConnection& operator=(const WaylandConnection&) = delete;
+
+    // Empty while the connection works; else why it does not.
+    const std::string& Error() const { return error_; }
+    bool Ok() const { return error_.empty(); }
+
+    // The first global of that interface not removed since, or null.
+    const Global* Find(const char* interface) const;
+    std::vector<const Global*> FindAll(const char* interface) const;
+    // False once the compositor has withdrawn global name.
+    bool Present(uint32_t name) const;
+    // Binds g at the highest version both this client (clientMax) and the
+    // compositor know.
+    Proxy Bind(const Global& g, const wl_interface* iface, uint32_t clientMax,
+               void (*destroy)(wl_proxy*) = nullptr);
+
+    // Dispatches events until done() holds; false (with Error() set) when
+    // the connection fails or timeoutMs passes first.
+    bool DispatchUntil(const std::function<bool()>& done, int timeoutMs);
+    // Asks the compositor to answer once everything sent so far is handled,
+    // and dispatches until it has.
+    bool Roundtrip(int timeoutMs);
+
+private:
+    bool Fail(const std::string& why);
+
+    wl_display* display_ = nullptr;
+    Proxy registry_;
+    std::vector<Global> globals_;
+    std::string error_;
+};

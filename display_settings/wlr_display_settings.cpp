@@ -1,0 +1,492 @@
+#include "wlr_display_settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include <wayland-client.h>
+
+#include "backend_registry.h"
+#include "wayland_connection.h"
+#include "wayland_modes.h"
+#include "wlr-output-management-unstable-v1-client-protocol.h"
+#include "wlr_sway_config.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
+#include "xdg_paths.h"
+
+namespace {
+
+constexpr int kReadTimeoutMs = 5000;
+constexpr int kApplyTimeoutMs = 15000;
+constexpr int kSwayTimeoutMs = 2000;
+
+// The versions this client knows.
+constexpr uint32_t kManagerVersion = 4;
+constexpr uint32_t kOutputVersion = 4;
+constexpr uint32_t kXdgOutputVersion = 3;
+
+struct Mode {
+    uint64_t serial = 0;
+    Proxy proxy;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t refresh = 0;  // millihertz
+    bool finished = false;
+
+    // A mode the head can be set to; a compositor may announce a 0x0
+    // stand-in for a head that has none.
+    bool Real() const { return !finished && width > 0 && height > 0; }
+};
+
+struct Head {
+    Proxy proxy;
+    std::string name;
+    bool enabled = false;
+    Mode* current = nullptr;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t transform = 0;
+    wl_fixed_t scale = wl_fixed_from_int(1);
+    bool finished = false;
+    std::vector<std::unique_ptr<Mode>> modes;
+    uint64_t* serials = nullptr;  // the session's counter
+
+    bool HasRealModes() const
+    {
+        return std::any_of(modes.begin(), modes.end(), [](const auto& m) { return m->Real(); });
+    }
+    Mode* Find(uint64_t serial) const
+    {
+        for (const auto& m : modes)
+            if (m->serial == serial && m->Real()) return m.get();
+        return nullptr;
+    }
+};
+
+// A wl_output with its xdg_output: what the compositor shows of an active
+// output to every client.
+struct Output {
+    Proxy output;
+    Proxy xdg;
+    std::string name;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t refresh = 0;
+    int32_t transform = 0;
+    int32_t scale = 1;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t logicalWidth = 0;
+    bool done = false;
+};
+
+// How a head is set, as a configuration carries it.
+struct HeadState {
+    bool enabled = false;
+    const Mode* mode = nullptr;  // else the size and rate below
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t refresh = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t transform = 0;
+    wl_fixed_t scale = wl_fixed_from_int(1);
+};
+
+void ReleaseMode(wl_proxy* p)
+{
+    auto* mode = reinterpret_cast<zwlr_output_mode_v1*>(p);
+    if (wl_proxy_get_version(p) >= ZWLR_OUTPUT_MODE_V1_RELEASE_SINCE_VERSION)
+        zwlr_output_mode_v1_release(mode);
+    else
+        wl_proxy_destroy(p);
+}
+
+void ReleaseHead(wl_proxy* p)
+{
+    auto* head = reinterpret_cast<zwlr_output_head_v1*>(p);
+    if (wl_proxy_get_version(p) >= ZWLR_OUTPUT_HEAD_V1_RELEASE_SINCE_VERSION)
+        zwlr_output_head_v1_release(head);
+    else
+        wl_proxy_destroy(p);
+}
+
+const zwlr_output_mode_v1_listener kModeListener{
+    [](void* data, zwlr_output_mode_v1*, int32_t width, int32_t height) {
+        static_cast<Mode*>(data)->width = width;
+        static_cast<Mode*>(data)->height = height;
+    },
+    [](void* data, zwlr_output_mode_v1*, int32_t refresh) {
+        static_cast<Mode*>(data)->refresh = refresh;
+    },
+    kIgnoreEvent,  // preferred
+    [](void* data, zwlr_output_mode_v1*) { static_cast<Mode*>(data)->finished = true; },
+};
+
+const zwlr_output_head_v1_listener kHeadListener{
+    [](void* data, zwlr_output_head_v1*, const char* name) {
+        static_cast<Head*>(data)->name = name != nullptr ? name : "";
+    },
+    kIgnoreEvent,  // description
+    kIgnoreEvent,  // physical_size
+    [](void* data, zwlr_output_head_v1*, zwlr_output_mode_v1* mode) {
+        auto* h = static_cast<Head*>(data);
+        auto m = std::make_unique<Mode>();
+        m->serial = ++*h->serials;
+        m->proxy = Proxy(AsProxy(mode), ProxyDeleter{&ReleaseMode});
+        zwlr_output_mode_v1_add_listener(mode, &kModeListener, m.get());
+        h->modes.push_back(std::move(m));
+    },
+    [](void* data, zwlr_output_head_v1*, int32_t enabled) {
+        static_cast<Head*>(data)->enabled = enabled != 0;
+    },
+    [](void* data, zwlr_output_head_v1*, zwlr_output_mode_v1* mode) {
+        static_cast<Head*>(data)->current =
+            mode ? static_cast<Mode*>(wl_proxy_get_user_data(AsProxy(mode))) : nullptr;
+    },
+    [](void* data, zwlr_output_head_v1*, int32_t x, int32_t y) {
+        static_cast<Head*>(data)->x = x;
+        static_cast<Head*>(data)->y = y;
+    },
+    [](void* data, zwlr_output_head_v1*, int32_t transform) {
+        static_cast<Head*>(data)->transform = transform;
+    },
+    [](void* data, zwlr_output_head_v1*, wl_fixed_t scale) {
+        static_cast<Head*>(data)->scale = scale;
+    },
+    [](void* data, zwlr_output_head_v1*) { static_cast<Head*>(data)->finished = true; },
+    kIgnoreEvent,  // make
+    kIgnoreEvent,  // model
+    kIgnoreEvent,  // serial_number
+    kIgnoreEvent,  // adaptive_sync
+};
+
+const wl_output_listener kOutputListener{
+    [](void* data, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*,
+       const char*, int32_t transform) { static_cast<Output*>(data)->transform = transform; },
+    [](void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t refresh) {
+        if ((flags & WL_OUTPUT_MODE_CURRENT) == 0) return;
+        auto* o = static_cast<Output*>(data);
+        o->width = width;
+        o->height = height;
+        o->refresh = refresh;
+    },
+    [](void* data, wl_output*) { static_cast<Output*>(data)->done = true; },
+    [](void* data, wl_output*, int32_t factor) { static_cast<Output*>(data)->scale = factor; },
+    [](void* data, wl_output*, const char* name) {
+        static_cast<Output*>(data)->name = name != nullptr ? name : "";
+    },
+    kIgnoreEvent,  // description
+};
+
+const zxdg_output_v1_listener kXdgOutputListener{
+    [](void* data, zxdg_output_v1*, int32_t x, int32_t y) {
+        static_cast<Output*>(data)->x = x;
+        static_cast<Output*>(data)->y = y;
+    },
+    [](void* data, zxdg_output_v1*, int32_t width, int32_t) {
+        static_cast<Output*>(data)->logicalWidth = width;
+    },
+    kIgnoreEvent,  // done
+    [](void* data, zxdg_output_v1*, const char* name) {
+        auto* o = static_cast<Output*>(data);
+        if (o->name.empty() && name != nullptr) o->name = name;
+    },
+    kIgnoreEvent,  // description
+};
+
+struct Manager {
+    uint32_t serial = 0;
+    bool done = false;
+    bool finished = false;
+    std::vector<std::unique_ptr<Head>> heads;
+    uint64_t serials = 0;
+};
+
+const zwlr_output_manager_v1_listener kManagerListener{
+    [](void* data, zwlr_output_manager_v1*, zwlr_output_head_v1* head) {
+        auto* m = static_cast<Manager*>(data);
+        auto h = std::make_unique<Head>();
+        h->serials = &m->serials;
+        h->proxy = Proxy(AsProxy(head), ProxyDeleter{&ReleaseHead});
+        zwlr_output_head_v1_add_listener(head, &kHeadListener, h.get());
+        m->heads.push_back(std::move(h));
+    },
+    [](void* data, zwlr_output_manager_v1*, uint32_t serial) {
+        static_cast<Manager*>(data)->serial = serial;
+        static_cast<Manager*>(data)->done = true;
+    },
+    [](void* data, zwlr_output_manager_v1*) { static_cast<Manager*>(data)->finished = true; },
+};
+
+enum class Answer { None, Succeeded, Failed, Cancelled };
+
+const zwlr_output_configuration_v1_listener kConfigurationListener{
+    [](void* data, zwlr_output_configuration_v1*) {
+        *static_cast<Answer*>(data) = Answer::Succeeded;
+    },
+    [](void* data, zwlr_output_configuration_v1*) { *static_cast<Answer*>(data) = Answer::Failed; },
+    [](void* data, zwlr_output_configuration_v1*) {
+        *static_cast<Answer*>(data) = Answer::Cancelled;
+    },
+};
+
+}  // namespace
+
+struct WlrDisplaySettings::Session {
+    explicit Session(const char* socket) : wl(socket) {}
+
+    WaylandConnection wl;
+    Manager manager;
+    Proxy managerProxy;
+    Proxy xdgManager;
+    std::vector<std::unique_ptr<Output>> outputs;
+
+    bool Read(std::string* error)
+    {
+        if (!wl.Ok()) return *error = wl.Error(), false;
+        const auto* managerGlobal = wl.Find("zwlr_output_manager_v1");
+        if (managerGlobal == nullptr) {
+            *error = "the compositor offers no zwlr_output_manager_v1";
+            return false;
+        }
+        managerProxy = wl.Bind(*managerGlobal, &zwlr_output_manager_v1_interface, kManagerVersion);
+        zwlr_output_manager_v1_add_listener(As<zwlr_output_manager_v1>(managerProxy),
+                                            &kManagerListener, &manager);
+        if (const auto* g = wl.Find("zxdg_output_manager_v1"))
+            xdgManager = wl.Bind(*g, &zxdg_output_manager_v1_interface, kXdgOutputVersion,
+                                 [](wl_proxy* p) {
+                                     zxdg_output_manager_v1_destroy(
+                                         reinterpret_cast<zxdg_output_manager_v1*>(p));
+                                 });
+        for (const auto* g : wl.FindAll("wl_output")) {
+            auto o = std::make_unique<Output>();
+            o->output = wl.Bind(*g, &wl_output_interface, kOutputVersion, [](wl_proxy* p) {
+                if (wl_proxy_get_version(p) >= WL_OUTPUT_RELEASE_SINCE_VERSION)
+                    wl_output_release(reinterpret_cast<wl_output*>(p));
+                else
+                    wl_proxy_destroy(p);
+            });
+            wl_output_add_listener(As<wl_output>(o->output), &kOutputListener, o.get());
+            if (xdgManager) {
+                o->xdg = Proxy(AsProxy(zxdg_output_manager_v1_get_xdg_output(
+                                   As<zxdg_output_manager_v1>(xdgManager), As<wl_output>(o->output))),
+                               ProxyDeleter{[](wl_proxy* p) {
+                                   zxdg_output_v1_destroy(reinterpret_cast<zxdg_output_v1*>(p));
+                               }});
+                zxdg_output_v1_add_listener(As<zxdg_output_v1>(o->xdg), &kXdgOutputListener,
+                                            o.get());
+            }
+            outputs.push_back(std::move(o));
+        }
+        if (!wl.Roundtrip(kReadTimeoutMs) ||
+            !wl.DispatchUntil([this] { return manager.done || manager.finished; },
+                              kReadTimeoutMs))
+            return *error = wl.Error(), false;
+        if (manager.finished) return *error = "the compositor withdrew its output manager", false;
+        return true;
+    }
+
+    Head* Named(const std::string& name) const
+    {
+        for (const auto& h : manager.heads)
+            if (!h->finished && h->name == name) return h.get();
+        return nullptr;
+    }
+
+    const Output* OutputNamed(const std::string& name) const
+    {
+        for (const auto& o : outputs)
+            if (o->name == name && o->width > 0 && o->height > 0) return o.get();
+        return nullptr;
+    }
+
+    // How head is set now. sway 1.7 calls a head without mode objects (its
+    // headless, nested and virtual outputs) disabled while it shows, as it
+    // must, a wl_output for it; that output then tells how the head is set.
+    HeadState StateOf(const Head& head) const
+    {
+        HeadState st;
+        const Output* shown = OutputNamed(head.name);
+        if (head.enabled) {
+            st.enabled = true;
+            st.x = head.x;
+            st.y = head.y;
+            st.transform = head.transform;
+            st.scale = head.scale;
+            if (head.current != nullptr && head.current->Real()) {
+                st.mode = head.current;
+                return st;
+            }
+            if (head.current != nullptr && head.current->width > 0) {
+                st.width = head.current->width;
+                st.height = head.current->height;
+                st.refresh = head.current->refresh;
+            } else if (shown != nullptr) {
+                st.width = shown->width;
+                st.height = shown->height;
+                st.refresh = shown->refresh;
+            }
+            return st;
+        }
+        if (shown == nullptr || head.HasRealModes()) return st;
+        st.enabled = true;
+        st.width = shown->width;
+        st.height = shown->height;
+        st.refresh = shown->refresh;
+        st.x = shown->x;
+        st.y = shown->y;
+        st.transform = shown->transform;
+        const int32_t across = dsp::Sideways(shown->transform) ? shown->height : shown->width;
+        st.scale = shown->logicalWidth > 0
+                       ? wl_fixed_from_double(static_cast<double>(across) / shown->logicalWidth)
+                       : wl_fixed_from_int(shown->scale);
+        return st;
+    }
+};
+
+WlrDisplaySettings::WlrDisplaySettings(const char* socket, const char* swaySocket)
+    : session_(std::make_unique<Session>(socket))
+{
+    if (const char* s = swaySocket != nullptr ? swaySocket : std::getenv("SWAYSOCK")) swaySocket_ = s;
+    if (!session_->Read(&error_)) return;
+    const Head* head = nullptr;
+    HeadState st;
+    for (const auto& h : session_->manager.heads) {
+        if (h->finished) continue;
+        st = session_->StateOf(*h);
+        if (st.enabled) {
+            head = h.get();
+            break;
+        }
+    }
+    if (head == nullptr) {
+        error_ = "the compositor shows no enabled output";
+        return;
+    }
+    outputName_ = head->name;
+    const auto add = [&](const Choice& c) {
+        choices_.push_back(c);
+        modes_.push_back(dsp::WaylandMode(outputName_, c.width, c.height, c.refresh, st.transform,
+                                          static_cast<uint32_t>(choices_.size())));
+    };
+    for (const auto& m : head->modes)
+        if (m->Real()) add({m->serial, m->width, m->height, m->refresh});
+    if (choices_.empty() && st.width > 0 && st.height > 0)
+        add({0, st.width, st.height, st.refresh});
+}
+
+WlrDisplaySettings::~WlrDisplaySettings() = default;
+
+int32_t WlrDisplaySettings::EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
+                                                 DspMode* devMode)
+{
+    return dsp::ServeMode(modes_, outputName_, deviceName, modeNum, devMode);
+}
+
+int32_t WlrDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32_t flags)
+{
+    if (devMode == nullptr) return dsp::kDispChangeBadParam;
+    if ((flags & ~dsp::kUpdateRegistry) != 0) return dsp::kDispChangeBadFlags;
+    if (outputName_.empty() || !session_->wl.Ok()) return dsp::kDispChangeFailed;
+    const uint32_t key = dsp::LoadModeKey(*devMode);
+    if (key == 0 || key > choices_.size()) return dsp::kDispChangeBadMode;
+    const Choice& choice = choices_[key - 1];
+    const int32_t result = Apply(choice);
+    if (result != dsp::kDispChangeSuccessful || (flags & dsp::kUpdateRegistry) == 0) return result;
+    return Store(choice);
+}
+
+// Sends a configuration of every head, the chosen one with its new mode and
+// the others as they are, on the latest serial; one the compositor cancels
+// because the outputs changed meanwhile is read and sent again once.
+int32_t WlrDisplaySettings::Apply(const Choice& choice)
+{
+    WaylandConnection& wl = session_->wl;
+    Manager& manager = session_->manager;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!wl.Roundtrip(kReadTimeoutMs) || manager.finished) return dsp::kDispChangeFailed;
+        Head* chosen = session_->Named(outputName_);
+        if (chosen == nullptr) return dsp::kDispChangeFailed;
+        const Mode* mode = choice.serial != 0 ? chosen->Find(choice.serial) : nullptr;
+        if (choice.serial != 0 && mode == nullptr) return dsp::kDispChangeBadMode;
+
+        Answer answer = Answer::None;
+        const Proxy configuration(
+            AsProxy(zwlr_output_manager_v1_create_configuration(
+                As<zwlr_output_manager_v1>(session_->managerProxy), manager.serial)),
+            ProxyDeleter{[](wl_proxy* p) {
+                zwlr_output_configuration_v1_destroy(
+                    reinterpret_cast<zwlr_output_configuration_v1*>(p));
+            }});
+        auto* config = As<zwlr_output_configuration_v1>(configuration);
+        zwlr_output_configuration_v1_add_listener(config, &kConfigurationListener, &answer);
+        for (const auto& h : manager.heads) {
+            if (h->finished) continue;
+            HeadState st = session_->StateOf(*h);
+            auto* head = As<zwlr_output_head_v1>(h->proxy);
+            if (h.get() == chosen) {
+                st.enabled = true;
+                st.mode = mode;
+                st.width = choice.width;
+                st.height = choice.height;
+                st.refresh = choice.refresh;
+            }
+            if (!st.enabled) {
+                zwlr_output_configuration_v1_disable_head(config, head);
+                continue;
+            }
+            // Destroyed with the configuration.
+            zwlr_output_configuration_head_v1* ch =
+                zwlr_output_configuration_v1_enable_head(config, head);
+            if (st.mode != nullptr)
+                zwlr_output_configuration_head_v1_set_mode(
+                    ch, As<zwlr_output_mode_v1>(st.mode->proxy));
+            else
+                zwlr_output_configuration_head_v1_set_custom_mode(ch, st.width, st.height,
+                                                                  st.refresh);
+            zwlr_output_configuration_head_v1_set_position(ch, st.x, st.y);
+            zwlr_output_configuration_head_v1_set_transform(ch, st.transform);
+            zwlr_output_configuration_head_v1_set_scale(ch, st.scale);
+            wl_proxy_destroy(AsProxy(ch));
+        }
+        zwlr_output_configuration_v1_apply(config);
+        if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kApplyTimeoutMs))
+            return dsp::kDispChangeFailed;
+        if (answer == Answer::Succeeded) return dsp::kDispChangeSuccessful;
+        if (answer == Answer::Failed) return dsp::kDispChangeFailed;
+    }
+    return dsp::kDispChangeFailed;
+}
+
+// Keeps the switch in sway's configuration where the user's configuration
+// includes this program's file; elsewhere the switch holds for the session.
+int32_t WlrDisplaySettings::Store(const Choice& choice) const
+{
+    if (swaySocket_.empty()) return dsp::kDispChangeNotUpdated;
+    std::string error;
+    const auto config = SwayCurrentConfig(swaySocket_, kSwayTimeoutMs, &error);
+    const std::string dir = SwayModeDir();
+    const std::string line = SwayModeLine(outputName_, choice.width, choice.height, choice.refresh);
+    if (!config || dir.empty() || line.empty() ||
+        !SwayConfigIncludes(*config, dir + "/" + kSwayModeFileName) ||
+        !ReplaceFile(dir, kSwayModeFileName, line, &error))
+        return dsp::kDispChangeNotUpdated;
+    RemoveLoginEntry();
+    return dsp::kDispChangeSuccessful;
+}
+
+namespace {
+
+std::unique_ptr<DisplaySettings> OpenWlr(bool forced, std::string* why)
+{
+    auto settings = std::make_unique<WlrDisplaySettings>();
+    *why = settings->Error();
+    if (!forced && !why->empty()) return nullptr;
+    return settings;
+}
+
+}  // namespace
+
+extern const DisplayBackend kWlrBackend;
+const DisplayBackend kWlrBackend{"wlr", &OpenWlr};
