@@ -239,7 +239,8 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     WaylandConnection& wl = session_->wl;
     if (!wl.Roundtrip(kReadTimeoutMs)) return dsp::kDispChangeFailed;
     Device* device = session_->Named(outputName_);
-    if (device == nullptr) return dsp::kDispChangeFailed;
+    // KWin takes a mode for an output that is off, and the screen stays dark.
+    if (device == nullptr || !device->enabled) return dsp::kDispChangeFailed;
     Mode* mode = device->Find(modeSerials_[key - 1]);
     if (mode == nullptr) return dsp::kDispChangeBadMode;
 

@@ -6,8 +6,13 @@
 #include <regex>
 #include <thread>
 
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
 #include <gio/gio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +65,14 @@ std::string MakePrivateDir(const std::string& path)
 }
 
 }  // namespace
+
+void UseEnv(const std::vector<std::string>& env)
+{
+    for (const std::string& e : env) {
+        const size_t eq = e.find('=');
+        if (eq != std::string::npos) setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+    }
+}
 
 SessionBus::SessionBus()
 {
@@ -263,4 +276,214 @@ WestonXwayland::~WestonXwayland()
 {
     StopProcess(xwayland_);
     StopProcess(weston_);
+}
+
+namespace {
+
+// The first entry of dir whose name starts with prefix and does not end with
+// suffixNot; empty when there is none.
+std::string Entry(const std::string& dir, const std::string& prefix, const std::string& suffixNot)
+{
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with(prefix) && !name.ends_with(suffixNot)) return name;
+    }
+    return {};
+}
+
+// Waits for the X display a session wrote into file to answer probe.
+std::string AnsweringDisplay(const std::string& file, const std::vector<std::string>& env,
+                             const std::vector<std::string>& probe = {"xdpyinfo"})
+{
+    std::string display;
+    const bool answers = WaitFor(
+        [&] {
+            display = ReadFile(file);
+            if (display.empty()) return false;
+            std::vector<std::string> e = env;
+            e.push_back("DISPLAY=" + display);
+            return RunCommand(probe, e).status == 0;
+        },
+        15000);
+    return answers ? display : std::string();
+}
+
+constexpr const char* kKWinSocket = "tavrimo-kwin";
+namespace fs = std::filesystem;
+
+}  // namespace
+
+KWinSession::KWinSession(int outputs)
+{
+    runtime_ = MakePrivateDir(dir_.Path() + "/run");
+    config_ = MakePrivateDir(dir_.Path() + "/config");
+    if (!bus_.Running()) return;
+    // The installed binary carries a file capability that a sandbox may
+    // refuse to execute; a copy carries none.
+    const std::string kwin = dir_.Path() + "/kwin_wayland";
+    std::error_code ec;
+    std::filesystem::copy_file("/usr/bin/kwin_wayland", kwin, ec);
+    if (ec) return;
+    const std::string displayFile = dir_.Path() + "/display";
+    const std::string report = dir_.Path() + "/report-display";
+    std::ofstream(report) << "#!/bin/sh\nprintf %s \"$DISPLAY\" > " << displayFile << "\n";
+    fs::permissions(report, fs::perms::owner_all);
+    // KWin starts the program named after its options once its Xwayland is
+    // up, with DISPLAY set to it.
+    pid_ = SpawnCommand({kwin, "--virtual", "--width", "1280", "--height", "720", "--output-count",
+                         std::to_string(outputs), "--xwayland", "--socket", kKWinSocket, report},
+                        {"XDG_RUNTIME_DIR=" + runtime_, "XDG_CONFIG_HOME=" + config_,
+                         "DBUS_SESSION_BUS_ADDRESS=" + bus_.Address(), "HOME=" + dir_.Path(),
+                         "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
+                        dir_.Path() + "/kwin.log");
+    display_ = AnsweringDisplay(displayFile, {"XDG_RUNTIME_DIR=" + runtime_});
+}
+
+KWinSession::~KWinSession() { StopProcess(pid_); }
+
+std::vector<std::string> KWinSession::ClientEnv() const
+{
+    return {"XDG_RUNTIME_DIR=" + runtime_, std::string("WAYLAND_DISPLAY=") + kKWinSocket,
+            "DISPLAY=" + display_, "DBUS_SESSION_BUS_ADDRESS=" + bus_.Address(),
+            "XDG_CONFIG_HOME=" + config_};
+}
+
+std::string KWinSession::Log() const { return ReadFile(dir_.Path() + "/kwin.log"); }
+
+SwaySession::SwaySession(bool includeModeFile)
+{
+    const auto own = [](const std::string& path) {
+        std::filesystem::create_directories(path);
+        return chown(path.c_str(), kUser, kUser) == 0 ? path : std::string();
+    };
+    chmod(dir_.Path().c_str(), 0755);
+    runtime_ = own(dir_.Path() + "/run");
+    chmod(runtime_.c_str(), 0700);
+    home_ = own(dir_.Path() + "/home");
+    config_ = own(home_ + "/.config");
+    if (runtime_.empty() || config_.empty()) return;
+    const std::string displayFile = dir_.Path() + "/display";
+    std::ofstream(displayFile).close();
+    if (chown(displayFile.c_str(), kUser, kUser) != 0) return;
+    const std::string conf = dir_.Path() + "/sway.conf";
+    {
+        std::ofstream out(conf);
+        out << "xwayland force\n";
+        // As a user's configuration would say it.
+        if (includeModeFile) out << "include ~/.config/sway/config.d/*\n";
+        out << "exec printf %s \"$DISPLAY\" > " << displayFile << "\n";
+    }
+    pid_ = SpawnCommand(AsUser({"sway", "-c", conf}),
+                        {"XDG_RUNTIME_DIR=" + runtime_, "XDG_CONFIG_HOME=" + config_,
+                         "HOME=" + home_, "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                         "WLR_RENDERER=pixman", "WLR_HEADLESS_OUTPUTS=2", "DISPLAY",
+                         "WAYLAND_DISPLAY", "SWAYSOCK"},
+                        dir_.Path() + "/sway.log");
+    if (!WaitFor([&] { return !Entry(runtime_, "sway-ipc.", ".lock").empty(); }, 10000)) return;
+    swaysock_ = runtime_ + "/" + Entry(runtime_, "sway-ipc.", ".lock");
+    // sway's Xwayland lets in its own user only; the test's tools run as root.
+    const std::string display = AnsweringDisplay(displayFile, {}, AsUser({"xdpyinfo"}));
+    if (!display.empty() &&
+        RunCommand(AsUser({"xhost", "+si:localuser:root"}), {"DISPLAY=" + display}).status == 0)
+        display_ = display;
+}
+
+SwaySession::~SwaySession() { StopProcess(pid_); }
+
+std::vector<std::string> SwaySession::AsUser(std::vector<std::string> argv)
+{
+    const std::string id = std::to_string(kUser);
+    argv.insert(argv.begin(),
+                {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"});
+    return argv;
+}
+
+std::vector<std::string> SwaySession::ClientEnv() const
+{
+    return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=" + Entry(runtime_, "wayland-", ".lock"),
+            "SWAYSOCK=" + swaysock_, "DISPLAY=" + display_, "HOME=" + home_,
+            "XDG_CONFIG_HOME=" + config_};
+}
+
+void SwaySession::GiveConfigToUser() const
+{
+    RunCommand({"chown", "-R", std::to_string(kUser) + ":" + std::to_string(kUser), config_});
+}
+
+CommandResult SwaySession::Msg(const std::vector<std::string>& args) const
+{
+    std::vector<std::string> argv = {"swaymsg", "-s", swaysock_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunCommand(argv);
+}
+
+std::vector<SwaySession::Output> SwaySession::Outputs() const
+{
+    std::vector<Output> outputs;
+    std::istringstream text(Msg({"-p", "-t", "get_outputs"}).out);
+    const std::regex head(R"(^Output (\S+) )"), mode(R"(Current mode: (\d+)x(\d+) @ ([\d.]+) Hz)"),
+        position(R"(Position: (-?\d+),(-?\d+))");
+    std::smatch m;
+    for (std::string line; std::getline(text, line);) {
+        if (std::regex_search(line, m, head)) outputs.push_back({m[1], 0, 0, "", 0, 0});
+        if (outputs.empty()) continue;
+        if (std::regex_search(line, m, mode)) {
+            outputs.back().width = std::stoi(m[1]);
+            outputs.back().height = std::stoi(m[2]);
+            outputs.back().refresh = m[3];
+        }
+        if (std::regex_search(line, m, position)) {
+            outputs.back().x = std::stoi(m[1]);
+            outputs.back().y = std::stoi(m[2]);
+        }
+    }
+    return outputs;
+}
+
+std::string SwaySession::Log() const { return ReadFile(dir_.Path() + "/sway.log"); }
+
+ScriptedCompositor::ScriptedCompositor(const std::vector<std::string>& args)
+{
+    runtime_ = MakePrivateDir(dir_.Path() + "/run");
+    std::vector<std::string> argv = {TAVRIMO_TEST_COMPOSITOR, "--socket", "tavrimo-scripted",
+                                     "--log", dir_.Path() + "/log"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_ = SpawnCommand(argv, {"XDG_RUNTIME_DIR=" + runtime_}, dir_.Path() + "/stderr");
+    if (!WaitFor([&] { return !Log().empty(); }, 5000)) Kill();
+}
+
+ScriptedCompositor::~ScriptedCompositor() { Kill(); }
+
+void ScriptedCompositor::Kill()
+{
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    StopProcess(pid_);
+    pid_ = -1;
+}
+
+void ScriptedCompositor::Use() const
+{
+    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    setenv("WAYLAND_DISPLAY", "tavrimo-scripted", 1);
+}
+
+bool ScriptedCompositor::Vanish() const
+{
+    if (pid_ <= 0 || kill(pid_, SIGUSR1) != 0) return false;
+    return WaitFor(
+        [&] {
+            const auto lines = Log();
+            return std::find(lines.begin(), lines.end(), "vanished") != lines.end();
+        },
+        5000);
+}
+
+std::vector<std::string> ScriptedCompositor::Log() const
+{
+    std::vector<std::string> lines;
+    std::istringstream text(ReadFile(dir_.Path() + "/log"));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
 }

@@ -9,6 +9,9 @@
 
 #include "xvnc.h"
 
+// Sets each NAME=value of env in this process, as a client of a session has it.
+void UseEnv(const std::vector<std::string>& env);
+
 // A dbus-daemon of its own, as a login session would have.
 class SessionBus {
 public:
@@ -115,4 +118,96 @@ private:
     std::string display_;
     pid_t weston_ = -1;
     pid_t xwayland_ = -1;
+};
+
+// KWin on its virtual backend with outputs Virtual-0, Virtual-1, ... of
+// 1280x720 each, its own Xwayland, and a session bus.
+class KWinSession {
+public:
+    explicit KWinSession(int outputs = 2);
+    ~KWinSession();
+    KWinSession(const KWinSession&) = delete;
+    KWinSession& operator=(const KWinSession&) = delete;
+    bool Running() const { return pid_ > 0 && !display_.empty(); }
+    const std::string& ConfigHome() const { return config_; }
+    const std::string& XDisplay() const { return display_; }
+    // XDG_RUNTIME_DIR, WAYLAND_DISPLAY, DISPLAY, the bus and XDG_CONFIG_HOME.
+    std::vector<std::string> ClientEnv() const;
+    std::string Log() const;
+
+private:
+    TempDir dir_;
+    SessionBus bus_;
+    std::string runtime_;
+    std::string config_;
+    std::string display_;
+    pid_t pid_ = -1;
+};
+
+// A headless sway as an unprivileged user (sway refuses root), with two
+// outputs, HEADLESS-1 and HEADLESS-2, and its own Xwayland. includeModeFile:
+// its configuration includes $XDG_CONFIG_HOME/sway/config.d/*.
+class SwaySession {
+public:
+    static constexpr uid_t kUser = 65534;  // nobody
+
+    explicit SwaySession(bool includeModeFile);
+    ~SwaySession();
+    SwaySession(const SwaySession&) = delete;
+    SwaySession& operator=(const SwaySession&) = delete;
+    bool Running() const { return pid_ > 0 && !swaysock_.empty() && !display_.empty(); }
+    const std::string& ConfigHome() const { return config_; }
+    const std::string& XDisplay() const { return display_; }
+    const std::string& SwaySock() const { return swaysock_; }
+    // XDG_RUNTIME_DIR, WAYLAND_DISPLAY, SWAYSOCK, DISPLAY, HOME and XDG_CONFIG_HOME.
+    std::vector<std::string> ClientEnv() const;
+    // argv run as the session's user.
+    static std::vector<std::string> AsUser(std::vector<std::string> argv);
+    // Hands what a test process wrote under ConfigHome() to the session's user.
+    void GiveConfigToUser() const;
+    // Runs swaymsg with args against this sway.
+    CommandResult Msg(const std::vector<std::string>& args) const;
+
+    struct Output {
+        std::string name;
+        int width = 0;
+        int height = 0;
+        std::string refresh;  // as sway prints it: "60.000"
+        int x = 0;
+        int y = 0;
+    };
+    // The active outputs, as `swaymsg -t get_outputs` shows them.
+    std::vector<Output> Outputs() const;
+    std::string Log() const;
+
+private:
+    TempDir dir_;
+    std::string runtime_;
+    std::string config_;
+    std::string home_;
+    std::string swaysock_;
+    std::string display_;
+    pid_t pid_ = -1;
+};
+
+// The scripted compositor of tests/test_compositor.cpp on a socket of its own.
+class ScriptedCompositor {
+public:
+    explicit ScriptedCompositor(const std::vector<std::string>& args);
+    ~ScriptedCompositor();
+    ScriptedCompositor(const ScriptedCompositor&) = delete;
+    ScriptedCompositor& operator=(const ScriptedCompositor&) = delete;
+    bool Running() const { return pid_ > 0; }
+    // Sets XDG_RUNTIME_DIR and WAYLAND_DISPLAY of this process to reach it.
+    void Use() const;
+    // Has it drop its vanishing mode, and waits until it has.
+    bool Vanish() const;
+    void Kill();
+    // The lines it logged since it started, "ready" first.
+    std::vector<std::string> Log() const;
+
+private:
+    TempDir dir_;
+    std::string runtime_;
+    pid_t pid_ = -1;
 };

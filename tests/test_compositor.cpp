@@ -1,0 +1,579 @@
+// A scripted Wayland compositor for the display layers' tests: it shows
+// outputs given on its command line through KWin's output-device protocols
+// and wlroots output management, applies what it is sent, and produces the
+// faults that real compositors here do not (refusals, cancelled
+// configurations, modes that vanish, a death in mid-answer).
+//
+//   test_compositor --socket NAME [--log FILE] [--no-kde] [--no-wlr]
+//                   [--order NAME,...] [--fail] [--cancel N] [--die-on-apply]
+//                   [--vanish K] OUTPUT...
+//   OUTPUT: NAME/WxH@mHz,WxH@mHz,.../key=value,...  with keys current (a
+//   mode's index), transform, x, y, scale, and the word disabled.
+//
+// Each applied configuration is written to the log, a line per output; on
+// SIGUSR1 mode K of the first output goes away and "vanished" is logged.
+#include <wayland-server.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "kde-output-device-v2-server-protocol.h"
+#include "kde-output-management-v2-server-protocol.h"
+#include "kde-output-order-v1-server-protocol.h"
+#include "wlr-output-management-unstable-v1-server-protocol.h"
+
+namespace {
+
+constexpr auto kIgnore = [](auto...) {};
+
+struct ModeSpec {
+    int width = 0;
+    int height = 0;
+    int refresh = 0;
+    bool gone = false;
+};
+
+struct OutputSpec {
+    std::string name;
+    std::vector<ModeSpec> modes;
+    int current = 0;
+    bool enabled = true;
+    int x = 0;
+    int y = 0;
+    int transform = 0;
+    double scale = 1;
+};
+
+// What a mode resource stands for; null data once the mode is gone.
+struct ModeRef {
+    size_t output;
+    size_t mode;
+    bool kde;  // else wlroots'
+};
+
+struct Server {
+    wl_display* display = nullptr;
+    std::vector<OutputSpec> outputs;
+    std::vector<std::string> order;
+    std::string logPath;
+    bool fail = false;
+    bool dieOnApply = false;
+    int cancel = 0;
+    int vanish = -1;
+    uint32_t serial = 1;
+    // Live resources, by kind, with the output a device or head stands for.
+    std::vector<std::pair<wl_resource*, size_t>> devices, heads;
+    std::vector<std::pair<wl_resource*, ModeRef>> modes;
+    std::set<wl_resource*> managers;
+
+    void Log(const std::string& line) const
+    {
+        if (logPath.empty()) return;
+        std::ofstream(logPath, std::ios::app) << line << "\n";
+    }
+};
+
+Server g;
+
+std::string Describe(const OutputSpec& o)
+{
+    if (!o.enabled) return o.name + " disabled";
+    std::ostringstream s;
+    const ModeSpec& m = o.modes.empty() ? ModeSpec{} : o.modes[static_cast<size_t>(o.current)];
+    s << o.name << " " << m.width << "x" << m.height << "@" << m.refresh << " mode " << o.current
+      << " at " << o.x << "," << o.y << " transform " << o.transform << " scale " << o.scale;
+    return s.str();
+}
+
+void Forget(std::vector<std::pair<wl_resource*, size_t>>* list, wl_resource* r)
+{
+    std::erase_if(*list, [r](const auto& e) { return e.first == r; });
+}
+
+void ForgetMode(wl_resource* r)
+{
+    std::erase_if(g.modes, [r](const auto& e) { return e.first == r; });
+}
+
+wl_resource* ModeResource(wl_client* client, const wl_interface* iface, int version, size_t output,
+                          size_t mode)
+{
+    wl_resource* r = wl_resource_create(client, iface, version, 0);
+    g.modes.push_back({r, {output, mode, iface == &kde_output_device_mode_v2_interface}});
+    wl_resource_set_implementation(r, nullptr, nullptr, ForgetMode);
+    return r;
+}
+
+wl_resource* FindMode(wl_resource* owner, size_t output, size_t mode, bool kde)
+{
+    for (const auto& [r, ref] : g.modes)
+        if (ref.output == output && ref.mode == mode && ref.kde == kde &&
+            wl_resource_get_client(r) == wl_resource_get_client(owner))
+            return r;
+    return nullptr;
+}
+
+const ModeRef* RefOf(wl_resource* mode)
+{
+    for (const auto& [r, ref] : g.modes)
+        if (r == mode) return &ref;
+    return nullptr;
+}
+
+// ---- KWin's output devices -------------------------------------------------
+
+void SendDevice(wl_resource* r, size_t index, bool initial)
+{
+    const OutputSpec& o = g.outputs[index];
+    wl_client* client = wl_resource_get_client(r);
+    kde_output_device_v2_send_geometry(r, o.x, o.y, 0, 0, 0, "Tavrimo", o.name.c_str(), o.transform);
+    if (initial) {
+        for (size_t m = 0; m < o.modes.size(); ++m) {
+            if (o.modes[m].gone) continue;
+            wl_resource* mr = ModeResource(client, &kde_output_device_mode_v2_interface, 1, index, m);
+            kde_output_device_v2_send_mode(r, mr);
+            kde_output_device_mode_v2_send_size(mr, o.modes[m].width, o.modes[m].height);
+            kde_output_device_mode_v2_send_refresh(mr, o.modes[m].refresh);
+        }
+    }
+    if (wl_resource* cur = FindMode(r, index, static_cast<size_t>(o.current), true))
+        kde_output_device_v2_send_current_mode(r, cur);
+    kde_output_device_v2_send_scale(r, wl_fixed_from_double(o.scale));
+    kde_output_device_v2_send_enabled(r, o.enabled ? 1 : 0);
+    if (initial && wl_resource_get_version(r) >= KDE_OUTPUT_DEVICE_V2_NAME_SINCE_VERSION)
+        kde_output_device_v2_send_name(r, o.name.c_str());
+    kde_output_device_v2_send_done(r);
+}
+
+void BindDevice(wl_client* client, void* data, uint32_t version, uint32_t id)
+{
+    const auto index = reinterpret_cast<size_t>(data);
+    wl_resource* r = wl_resource_create(client, &kde_output_device_v2_interface,
+                                        static_cast<int>(version), id);
+    wl_resource_set_implementation(r, nullptr, nullptr,
+                                   [](wl_resource* res) { Forget(&g.devices, res); });
+    g.devices.push_back({r, index});
+    SendDevice(r, index, true);
+}
+
+struct KdeChange {
+    wl_resource* device;
+    wl_resource* mode;
+};
+struct KdeConfiguration {
+    std::vector<KdeChange> changes;
+};
+
+size_t DeviceIndex(wl_resource* device)
+{
+    for (const auto& [r, i] : g.devices)
+        if (r == device) return i;
+    return SIZE_MAX;
+}
+
+void ApplyOrDie()
+{
+    if (g.dieOnApply) {
+        g.Log("died");
+        _exit(3);
+    }
+}
+
+const struct kde_output_configuration_v2_interface kKdeConfigurationImpl{
+    kIgnore,  // enable
+    [](wl_client*, wl_resource* r, wl_resource* device, wl_resource* mode) {
+        static_cast<KdeConfiguration*>(wl_resource_get_user_data(r))->changes.push_back({device, mode});
+    },
+    kIgnore,  // transform
+    kIgnore,  // position
+    kIgnore,  // scale
+    [](wl_client*, wl_resource* r) {
+        ApplyOrDie();
+        auto* c = static_cast<KdeConfiguration*>(wl_resource_get_user_data(r));
+        if (g.fail) {
+            g.Log("failed");
+            kde_output_configuration_v2_send_failed(r);
+            return;
+        }
+        std::vector<size_t> changed;
+        for (const KdeChange& ch : c->changes) {
+            const size_t index = DeviceIndex(ch.device);
+            const ModeRef* ref = RefOf(ch.mode);
+            if (index == SIZE_MAX || ref == nullptr || ref->output != index ||
+                g.outputs[index].modes[ref->mode].gone) {
+                g.Log("refused");
+                kde_output_configuration_v2_send_failed(r);
+                return;
+            }
+            g.outputs[index].current = static_cast<int>(ref->mode);
+            changed.push_back(index);
+        }
+        for (size_t index : changed) g.Log("kde " + Describe(g.outputs[index]));
+        kde_output_configuration_v2_send_applied(r);
+        for (const auto& [dev, index] : g.devices)
+            if (std::find(changed.begin(), changed.end(), index) != changed.end())
+                SendDevice(dev, index, false);
+    },
+    [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+    kIgnore,  // overscan
+    kIgnore,  // set_vrr_policy
+    kIgnore,  // set_rgb_range
+    kIgnore,  // set_primary_output
+    kIgnore,  // set_priority
+};
+
+const struct kde_output_management_v2_interface kKdeManagementImpl{
+    [](wl_client* client, wl_resource* r, uint32_t id) {
+        wl_resource* c = wl_resource_create(client, &kde_output_configuration_v2_interface,
+                                            wl_resource_get_version(r), id);
+        wl_resource_set_implementation(c, &kKdeConfigurationImpl, new KdeConfiguration,
+                                       [](wl_resource* res) {
+                                           delete static_cast<KdeConfiguration*>(
+                                               wl_resource_get_user_data(res));
+                                       });
+    },
+};
+
+const struct kde_output_order_v1_interface kOrderImpl{
+    [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+};
+
+// ---- wlroots output management ---------------------------------------------
+
+const struct zwlr_output_mode_v1_interface kModeImpl{
+    [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+};
+
+void SendHead(wl_resource* head, size_t index, bool initial)
+{
+    const OutputSpec& o = g.outputs[index];
+    wl_client* client = wl_resource_get_client(head);
+    if (initial) {
+        zwlr_output_head_v1_send_name(head, o.name.c_str());
+        zwlr_output_head_v1_send_description(head, ("Tavrimo " + o.name).c_str());
+        for (size_t m = 0; m < o.modes.size(); ++m) {
+            if (o.modes[m].gone) continue;
+            wl_resource* mr = ModeResource(client, &zwlr_output_mode_v1_interface,
+                                           wl_resource_get_version(head), index, m);
+            wl_resource_set_implementation(mr, &kModeImpl, nullptr, ForgetMode);
+            zwlr_output_head_v1_send_mode(head, mr);
+            zwlr_output_mode_v1_send_size(mr, o.modes[m].width, o.modes[m].height);
+            zwlr_output_mode_v1_send_refresh(mr, o.modes[m].refresh);
+        }
+    }
+    zwlr_output_head_v1_send_enabled(head, o.enabled ? 1 : 0);
+    if (!o.enabled) return;
+    if (wl_resource* cur = FindMode(head, index, static_cast<size_t>(o.current), false))
+        zwlr_output_head_v1_send_current_mode(head, cur);
+    zwlr_output_head_v1_send_position(head, o.x, o.y);
+    zwlr_output_head_v1_send_transform(head, o.transform);
+    zwlr_output_head_v1_send_scale(head, wl_fixed_from_double(o.scale));
+}
+
+void SendAllHeads()
+{
+    for (const auto& [head, index] : g.heads) SendHead(head, index, false);
+    for (wl_resource* m : g.managers) zwlr_output_manager_v1_send_done(m, g.serial);
+}
+
+struct HeadChange {
+    wl_resource* head = nullptr;
+    bool enabled = false;
+    wl_resource* mode = nullptr;
+    bool custom = false;
+    int width = 0, height = 0, refresh = 0;
+    int x = 0, y = 0, transform = 0;
+    double scale = 1;
+};
+struct WlrConfiguration {
+    uint32_t serial = 0;
+    std::deque<HeadChange> heads;  // its head objects point into it
+};
+
+HeadChange* ChangeOf(wl_resource* configHead)
+{
+    return static_cast<HeadChange*>(wl_resource_get_user_data(configHead));
+}
+
+const struct zwlr_output_configuration_head_v1_interface kConfigHeadImpl{
+    [](wl_client*, wl_resource* r, wl_resource* mode) {
+        if (HeadChange* c = ChangeOf(r)) c->mode = mode;
+    },
+    [](wl_client*, wl_resource* r, int32_t width, int32_t height, int32_t refresh) {
+        if (HeadChange* c = ChangeOf(r)) {
+            c->custom = true;
+            c->width = width;
+            c->height = height;
+            c->refresh = refresh;
+        }
+    },
+    [](wl_client*, wl_resource* r, int32_t x, int32_t y) {
+        if (HeadChange* c = ChangeOf(r)) {
+            c->x = x;
+            c->y = y;
+        }
+    },
+    [](wl_client*, wl_resource* r, int32_t transform) {
+        if (HeadChange* c = ChangeOf(r)) c->transform = transform;
+    },
+    [](wl_client*, wl_resource* r, wl_fixed_t scale) {
+        if (HeadChange* c = ChangeOf(r)) c->scale = wl_fixed_to_double(scale);
+    },
+    kIgnore,  // set_adaptive_sync
+};
+
+size_t HeadIndex(wl_resource* head)
+{
+    for (const auto& [r, i] : g.heads)
+        if (r == head) return i;
+    return SIZE_MAX;
+}
+
+void ApplyWlr(wl_resource* r, WlrConfiguration* c)
+{
+    ApplyOrDie();
+    if (c->serial != g.serial || g.cancel > 0) {
+        if (g.cancel > 0) {
+            --g.cancel;
+            ++g.serial;
+            SendAllHeads();
+        }
+        g.Log("cancelled");
+        zwlr_output_configuration_v1_send_cancelled(r);
+        return;
+    }
+    if (g.fail) {
+        g.Log("failed");
+        zwlr_output_configuration_v1_send_failed(r);
+        return;
+    }
+    std::vector<bool> seen(g.outputs.size(), false);
+    std::vector<OutputSpec> next = g.outputs;
+    for (const HeadChange& h : c->heads) {
+        const size_t index = HeadIndex(h.head);
+        if (index == SIZE_MAX) continue;
+        seen[index] = true;
+        OutputSpec& o = next[index];
+        o.enabled = h.enabled;
+        if (!h.enabled) continue;
+        if (h.mode != nullptr) {
+            const ModeRef* ref = RefOf(h.mode);
+            if (ref == nullptr || ref->output != index || o.modes[ref->mode].gone) {
+                wl_resource_post_error(r, 0, "mode does not belong to the head");
+                return;
+            }
+            o.current = static_cast<int>(ref->mode);
+        } else if (h.custom) {
+            o.modes.push_back({h.width, h.height, h.refresh, true});  // custom: never announced
+            o.current = static_cast<int>(o.modes.size() - 1);
+        }
+        o.x = h.x;
+        o.y = h.y;
+        o.transform = h.transform;
+        o.scale = h.scale;
+    }
+    for (size_t i = 0; i < seen.size(); ++i)
+        if (!seen[i]) {
+            wl_resource_post_error(r, ZWLR_OUTPUT_CONFIGURATION_V1_ERROR_UNCONFIGURED_HEAD,
+                                   "head %zu not configured", i);
+            return;
+        }
+    g.outputs = next;
+    for (size_t i = 0; i < g.outputs.size(); ++i) g.Log("wlr " + Describe(g.outputs[i]));
+    zwlr_output_configuration_v1_send_succeeded(r);
+    ++g.serial;
+    SendAllHeads();
+}
+
+const struct zwlr_output_configuration_v1_interface kConfigurationImpl{
+    [](wl_client* client, wl_resource* r, uint32_t id, wl_resource* head) {
+        auto* c = static_cast<WlrConfiguration*>(wl_resource_get_user_data(r));
+        c->heads.push_back({head, true});
+        wl_resource* ch = wl_resource_create(client, &zwlr_output_configuration_head_v1_interface,
+                                             wl_resource_get_version(r), id);
+        wl_resource_set_implementation(ch, &kConfigHeadImpl, &c->heads.back(), nullptr);
+    },
+    [](wl_client*, wl_resource* r, wl_resource* head) {
+        static_cast<WlrConfiguration*>(wl_resource_get_user_data(r))->heads.push_back({head, false});
+    },
+    [](wl_client*, wl_resource* r) {
+        ApplyWlr(r, static_cast<WlrConfiguration*>(wl_resource_get_user_data(r)));
+    },
+    [](wl_client*, wl_resource* r) { zwlr_output_configuration_v1_send_succeeded(r); },
+    [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+};
+
+const struct zwlr_output_manager_v1_interface kManagerImpl{
+    [](wl_client* client, wl_resource* r, uint32_t id, uint32_t serial) {
+        wl_resource* c = wl_resource_create(client, &zwlr_output_configuration_v1_interface,
+                                            wl_resource_get_version(r), id);
+        auto* state = new WlrConfiguration;
+        state->serial = serial;
+        wl_resource_set_implementation(c, &kConfigurationImpl, state, [](wl_resource* res) {
+            delete static_cast<WlrConfiguration*>(wl_resource_get_user_data(res));
+        });
+    },
+    [](wl_client*, wl_resource* r) { zwlr_output_manager_v1_send_finished(r); wl_resource_destroy(r); },
+};
+
+const struct zwlr_output_head_v1_interface kHeadImpl{
+    [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+};
+
+void BindManager(wl_client* client, void*, uint32_t version, uint32_t id)
+{
+    wl_resource* m = wl_resource_create(client, &zwlr_output_manager_v1_interface,
+                                        static_cast<int>(version), id);
+    wl_resource_set_implementation(m, &kManagerImpl, nullptr,
+                                   [](wl_resource* res) { g.managers.erase(res); });
+    g.managers.insert(m);
+    for (size_t i = 0; i < g.outputs.size(); ++i) {
+        wl_resource* head = wl_resource_create(client, &zwlr_output_head_v1_interface,
+                                               static_cast<int>(version), 0);
+        wl_resource_set_implementation(head, &kHeadImpl, nullptr,
+                                       [](wl_resource* res) { Forget(&g.heads, res); });
+        g.heads.push_back({head, i});
+        zwlr_output_manager_v1_send_head(m, head);
+        SendHead(head, i, true);
+    }
+    zwlr_output_manager_v1_send_done(m, g.serial);
+}
+
+// ---- faults ------------------------------------------------------------------
+
+int Vanish(int, void*)
+{
+    if (g.vanish < 0 || g.outputs.empty()) return 0;
+    const auto k = static_cast<size_t>(g.vanish);
+    OutputSpec& o = g.outputs[0];
+    if (k >= o.modes.size()) return 0;
+    o.modes[k].gone = true;
+    for (auto& [r, ref] : g.modes) {
+        if (ref.output != 0 || ref.mode != k) continue;
+        if (ref.kde)
+            kde_output_device_mode_v2_send_removed(r);
+        else
+            zwlr_output_mode_v1_send_finished(r);
+        ref.output = SIZE_MAX;  // inert from now on
+    }
+    for (const auto& [dev, index] : g.devices)
+        if (index == 0) kde_output_device_v2_send_done(dev);
+    ++g.serial;
+    for (wl_resource* m : g.managers) zwlr_output_manager_v1_send_done(m, g.serial);
+    wl_display_flush_clients(g.display);
+    g.Log("vanished");
+    return 0;
+}
+
+bool ParseOutput(const std::string& arg, OutputSpec* o)
+{
+    std::stringstream parts(arg);
+    std::string modes, options;
+    std::getline(parts, o->name, '/');
+    std::getline(parts, modes, '/');
+    std::getline(parts, options);
+    std::stringstream ms(modes);
+    std::string spec;
+    while (std::getline(ms, spec, ',')) {
+        ModeSpec m;
+        if (std::sscanf(spec.c_str(), "%dx%d@%d", &m.width, &m.height, &m.refresh) != 3) return false;
+        o->modes.push_back(m);
+    }
+    std::stringstream os(options);
+    while (std::getline(os, spec, ',')) {
+        const size_t eq = spec.find('=');
+        const std::string key = spec.substr(0, eq);
+        const std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+        if (key == "disabled") o->enabled = false;
+        else if (key == "current") o->current = std::atoi(value.c_str());
+        else if (key == "transform") o->transform = std::atoi(value.c_str());
+        else if (key == "x") o->x = std::atoi(value.c_str());
+        else if (key == "y") o->y = std::atoi(value.c_str());
+        else if (key == "scale") o->scale = std::atof(value.c_str());
+        else return false;
+    }
+    return !o->name.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string socket;
+    bool kde = true, wlr = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
+        if (a == "--socket") socket = next();
+        else if (a == "--log") g.logPath = next();
+        else if (a == "--no-kde") kde = false;
+        else if (a == "--no-wlr") wlr = false;
+        else if (a == "--fail") g.fail = true;
+        else if (a == "--die-on-apply") g.dieOnApply = true;
+        else if (a == "--cancel") g.cancel = std::atoi(next().c_str());
+        else if (a == "--vanish") g.vanish = std::atoi(next().c_str());
+        else if (a == "--order") {
+            std::stringstream names(next());
+            std::string name;
+            while (std::getline(names, name, ',')) g.order.push_back(name);
+        } else {
+            OutputSpec o;
+            if (!ParseOutput(a, &o)) {
+                std::fprintf(stderr, "test_compositor: cannot read %s\n", a.c_str());
+                return 2;
+            }
+            g.outputs.push_back(o);
+        }
+    }
+    g.display = wl_display_create();
+    if (socket.empty() || wl_display_add_socket(g.display, socket.c_str()) != 0) {
+        std::fprintf(stderr, "test_compositor: cannot listen on %s\n", socket.c_str());
+        return 1;
+    }
+    if (kde) {
+        for (size_t i = 0; i < g.outputs.size(); ++i)
+            wl_global_create(g.display, &kde_output_device_v2_interface, 2,
+                             reinterpret_cast<void*>(i), BindDevice);
+        wl_global_create(g.display, &kde_output_management_v2_interface, 3, nullptr,
+                         [](wl_client* client, void*, uint32_t version, uint32_t id) {
+                             wl_resource* r = wl_resource_create(
+                                 client, &kde_output_management_v2_interface,
+                                 static_cast<int>(version), id);
+                             wl_resource_set_implementation(r, &kKdeManagementImpl, nullptr, nullptr);
+                         });
+        if (!g.order.empty())
+            wl_global_create(g.display, &kde_output_order_v1_interface, 1, nullptr,
+                             [](wl_client* client, void*, uint32_t version, uint32_t id) {
+                                 wl_resource* r = wl_resource_create(
+                                     client, &kde_output_order_v1_interface,
+                                     static_cast<int>(version), id);
+                                 wl_resource_set_implementation(r, &kOrderImpl, nullptr, nullptr);
+                                 for (const std::string& name : g.order)
+                                     kde_output_order_v1_send_output(r, name.c_str());
+                                 kde_output_order_v1_send_done(r);
+                             });
+    }
+    if (wlr) wl_global_create(g.display, &zwlr_output_manager_v1_interface, 4, nullptr, BindManager);
+    wl_event_loop_add_signal(wl_display_get_event_loop(g.display), SIGUSR1, Vanish, nullptr);
+    wl_event_loop_add_signal(wl_display_get_event_loop(g.display), SIGTERM,
+                             [](int, void*) {
+                                 wl_display_terminate(g.display);
+                                 return 0;
+                             },
+                             nullptr);
+    g.Log("ready");
+    wl_display_run(g.display);
+    wl_display_destroy_clients(g.display);
+    wl_display_destroy(g.display);
+    return 0;
+}

@@ -1,0 +1,164 @@
+// The KDE and wlroots layers against the scripted test compositor: what no
+// real compositor here produces (several modes of one size, refusals,
+// cancelled configurations, a mode that vanishes, a compositor that dies).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "compositor.h"
+#include "kde_display_settings.h"
+#include "modes.h"
+#include "wlr_display_settings.h"
+
+namespace {
+
+struct Layer {
+    const char* name;
+    std::function<std::unique_ptr<DisplaySettings>()> open;
+    const char* logPrefix;  // what the compositor logs for an applied output
+};
+
+const Layer kLayers[] = {
+    {"kde", [] { return std::make_unique<KdeDisplaySettings>(); }, "kde "},
+    {"wlr", [] { return std::make_unique<WlrDisplaySettings>(nullptr, ""); }, "wlr "},
+};
+
+const std::string kMain = "A/1920x1080@60000,1920x1080@59940,1920x1080@50000,1280x720@60000";
+
+std::vector<std::string> Applied(const ScriptedCompositor& c, const std::string& prefix)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : c.Log())
+        if (line.starts_with(prefix)) lines.push_back(line);
+    return lines;
+}
+
+TEST(ScriptedCompositor, EachLineAppliesExactlyItsOwnModeAmongEqualSizes)
+{
+    for (const Layer& layer : kLayers) {
+        SCOPED_TRACE(layer.name);
+        ScriptedCompositor c({kMain, "B/800x600@60000/x=1920"});
+        ASSERT_TRUE(c.Running());
+        c.Use();
+        const auto settings = layer.open();
+        const auto modes = Enumerate(*settings);
+        ASSERT_EQ(modes.size(), 4u);
+        const int expected[][3] = {{1920, 1080, 60}, {1920, 1080, 60}, {1920, 1080, 50}, {1280, 720, 60}};
+        for (size_t i = 0; i < modes.size(); ++i) {
+            EXPECT_EQ(modes[i].dmPelsWidth, expected[i][0]) << i;
+            EXPECT_EQ(modes[i].dmPelsHeight, expected[i][1]) << i;
+            EXPECT_EQ(modes[i].dmDisplayFrequency, expected[i][2]) << i;
+            EXPECT_EQ(modes[i].dmBitsPerPel, 32);
+            EXPECT_STREQ(modes[i].dmDeviceName, "A");
+        }
+        // The two 60 Hz lines of 1920x1080 are 60.000 and 59.940 Hz: each its own.
+        for (const size_t k : {1u, 0u, 3u}) {
+            EXPECT_EQ(settings->ChangeDisplaySettingsA(&modes[k], 0), dsp::kDispChangeSuccessful);
+            const auto applied = Applied(c, layer.logPrefix + std::string("A "));
+            ASSERT_FALSE(applied.empty());
+            EXPECT_NE(applied.back().find(" mode " + std::to_string(k) + " "), std::string::npos)
+                << applied.back();
+        }
+    }
+}
+
+TEST(ScriptedCompositor, FaultsReportFailureAndChangeNothing)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> flags;
+        bool vanish;    // mode 1 goes away between the fill and OK
+        bool killed;    // the compositor is gone before OK
+        int32_t result;
+        bool applied;   // the compositor applied a configuration
+    } cases[] = {
+        {"refused", {"--fail"}, false, false, dsp::kDispChangeFailed, false},
+        {"cancelled once, sent again", {"--cancel", "1"}, false, false, dsp::kDispChangeSuccessful, true},
+        {"cancelled twice", {"--cancel", "2"}, false, false, dsp::kDispChangeFailed, false},
+        {"mode vanished", {"--vanish", "1"}, true, false, dsp::kDispChangeBadMode, false},
+        {"died answering", {"--die-on-apply"}, false, false, dsp::kDispChangeFailed, false},
+        {"died before OK", {}, false, true, dsp::kDispChangeFailed, false},
+    };
+    for (const Layer& layer : kLayers) {
+        for (const Case& t : cases) {
+            // KWin's protocol has no cancelled answer.
+            if (std::string(layer.name) == "kde" && t.flags.size() == 2 && t.flags[0] == "--cancel")
+                continue;
+            SCOPED_TRACE(std::string(layer.name) + ": " + t.name);
+            std::vector<std::string> args = t.flags;
+            args.push_back(kMain);
+            ScriptedCompositor c(args);
+            ASSERT_TRUE(c.Running());
+            c.Use();
+            const auto settings = layer.open();
+            const auto modes = Enumerate(*settings);
+            ASSERT_EQ(modes.size(), 4u);
+            if (t.vanish) {
+                ASSERT_TRUE(c.Vanish());
+            }
+            if (t.killed) c.Kill();
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(settings->ChangeDisplaySettingsA(&modes[1], 0), t.result);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+            EXPECT_EQ(!Applied(c, layer.logPrefix).empty(), t.applied);
+            // A layer whose compositor went stays a layer that fails.
+            if (t.killed) {
+                EXPECT_EQ(settings->ChangeDisplaySettingsA(&modes[0], 0), dsp::kDispChangeFailed);
+                EXPECT_EQ(Enumerate(*settings).size(), 4u);
+            }
+        }
+    }
+}
+
+TEST(ScriptedCompositor, TheCurrentOutputIsPlasmasFirstOrTheFirstEnabledHead)
+{
+    struct Case {
+        const Layer& layer;
+        std::vector<std::string> args;
+        const char* output;
+        int width, height;  // of its first line
+    } cases[] = {
+        {kLayers[0], {"--order", "B,A", kMain, "B/800x600@60000/x=1920"}, "B", 800, 600},
+        {kLayers[0], {kMain + "/disabled", "B/800x600@60000/x=1920"}, "B", 800, 600},
+        {kLayers[0], {"--order", "C,B", kMain, "B/800x600@60000/transform=1"}, "B", 600, 800},
+        {kLayers[1], {kMain + "/disabled", "B/800x600@60000/transform=3"}, "B", 600, 800},
+        {kLayers[1], {"--order", "B,A", kMain, "B/800x600@60000"}, "A", 1920, 1080},
+    };
+    for (const Case& t : cases) {
+        SCOPED_TRACE(std::string(t.layer.name) + " " + t.args[0] + " " + t.args[1]);
+        ScriptedCompositor c(t.args);
+        ASSERT_TRUE(c.Running());
+        c.Use();
+        const auto settings = t.layer.open();
+        const auto modes = Enumerate(*settings);
+        ASSERT_FALSE(modes.empty());
+        EXPECT_STREQ(modes[0].dmDeviceName, t.output);
+        EXPECT_EQ(modes[0].dmPelsWidth, t.width);
+        EXPECT_EQ(modes[0].dmPelsHeight, t.height);
+    }
+}
+
+TEST(ScriptedCompositor, WlrootsConfigurationCarriesEveryOtherHeadAsItIs)
+{
+    ScriptedCompositor c({kMain, "B/800x600@60000/disabled",
+                          "C/1024x768@60000,800x600@75000/current=1,x=1920,y=40,transform=1,scale=1.5"});
+    ASSERT_TRUE(c.Running());
+    c.Use();
+    WlrDisplaySettings layer(nullptr, "");
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 4u);
+    // Without sway there is no store: switched for the session only.
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[3], dsp::kUpdateRegistry),
+              dsp::kDispChangeNotUpdated);
+    EXPECT_EQ(Applied(c, "wlr "),
+              (std::vector<std::string>{
+                  "wlr A 1280x720@60000 mode 3 at 0,0 transform 0 scale 1",
+                  "wlr B disabled",
+                  "wlr C 800x600@75000 mode 1 at 1920,40 transform 1 scale 1.5",
+              }));
+}
+
+}  // namespace

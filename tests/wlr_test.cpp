@@ -1,0 +1,143 @@
+// The wlroots layer against a real headless sway run as an unprivileged
+// user: the listing, a custom-mode switch that leaves the other head alone,
+// sway's configuration file that keeps it, the registry's choice on sway's
+// Xwayland, and the real program driven through that Xwayland.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "backend_registry.h"
+#include "compositor.h"
+#include "modes.h"
+#include "wlr_display_settings.h"
+#include "wlr_sway_config.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class Sway : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sway.Running()) << sway.Log();
+        UseEnv(sway.ClientEnv());
+    }
+
+    std::optional<SwaySession::Output> Shown(const std::string& name) const
+    {
+        for (const auto& o : sway.Outputs())
+            if (o.name == name) return o;
+        return std::nullopt;
+    }
+
+    // Waits for sway to show output name at width x height.
+    bool Shows(const std::string& name, int width, int height) const
+    {
+        for (int i = 0; i < 50; ++i) {
+            const auto o = Shown(name);
+            if (o && o->width == width && o->height == height) return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+
+    std::string ModeFile() const { return SwayModeDir() + "/" + kSwayModeFileName; }
+
+    bool Included() const { return GetParam(); }
+    SwaySession sway{Included()};
+};
+
+TEST_P(Sway, HeadsWithoutModesListTheirSizeAndSwitchBackToIt)
+{
+    WlrDisplaySettings layer;
+    ASSERT_EQ(layer.Error(), "");
+    const std::string name = layer.OutputName();
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 1u) << "headless heads offer no mode objects";
+    EXPECT_EQ(modes[0].dmPelsWidth, 1280);
+    EXPECT_EQ(modes[0].dmPelsHeight, 720);
+    EXPECT_EQ(modes[0].dmDisplayFrequency, 60);
+    EXPECT_EQ(modes[0].dmBitsPerPel, 32);
+    EXPECT_EQ(modes[0].dmDeviceName, name);
+
+    ASSERT_EQ(sway.Msg({"output", name, "mode", "800x600@60Hz"}).status, 0);
+    ASSERT_TRUE(Shows(name, 800, 600));
+    const auto others = sway.Outputs();
+    const int32_t result = layer.ChangeDisplaySettingsA(&modes[0], dsp::kUpdateRegistry);
+    EXPECT_EQ(result, Included() ? dsp::kDispChangeSuccessful : dsp::kDispChangeNotUpdated);
+    EXPECT_TRUE(Shows(name, 1280, 720));
+    for (const auto& before : others) {
+        if (before.name == name) continue;
+        const auto after = Shown(before.name);
+        ASSERT_TRUE(after) << before.name;
+        EXPECT_EQ(after->width, before.width);
+        EXPECT_EQ(after->height, before.height);
+        EXPECT_EQ(after->refresh, before.refresh);
+        EXPECT_EQ(after->x, before.x);
+        EXPECT_EQ(after->y, before.y);
+    }
+
+    if (!Included()) {
+        EXPECT_FALSE(fs::exists(ModeFile())) << "sway would never read it";
+        return;
+    }
+    EXPECT_EQ(ReadFile(ModeFile()), "output " + name + " mode 1280x720@60.000Hz\n");
+    // What the file says, sway applies again when it reads its configuration.
+    sway.GiveConfigToUser();
+    ASSERT_EQ(sway.Msg({"output", name, "mode", "800x600@60Hz"}).status, 0);
+    ASSERT_TRUE(Shows(name, 800, 600));
+    ASSERT_EQ(sway.Msg({"reload"}).status, 0);
+    EXPECT_TRUE(Shows(name, 1280, 720));
+}
+
+TEST_P(Sway, RealProgramAsTheUserDownAndAltOSwitches)
+{
+    WlrDisplaySettings probe;
+    const std::string name = probe.OutputName();
+    ASSERT_FALSE(name.empty()) << probe.Error();
+    const std::string err = sway.ConfigHome() + "/../stderr";
+    const std::vector<std::string> env = sway.ClientEnv();
+    const pid_t app = SpawnCommand(SwaySession::AsUser({TAVRIMO_BINARY}), env, err);
+    const auto xdotool = [&](std::vector<std::string> argv) {
+        argv.insert(argv.begin(), {"timeout", "20", "xdotool"});
+        return RunCommand(argv, env);
+    };
+    const CommandResult found =
+        xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrimo$"});
+    ASSERT_EQ(found.status, 0) << ReadFile(err);
+    // The list was read at 1280x720; the output is at 800x600 by the time OK comes.
+    ASSERT_EQ(sway.Msg({"output", name, "mode", "800x600@60Hz"}).status, 0);
+    ASSERT_TRUE(Shows(name, 800, 600));
+    const std::string window = found.out.substr(0, found.out.find('\n'));
+    ASSERT_EQ(xdotool({"windowactivate", "--sync", window}).status, 0);
+    ASSERT_EQ(xdotool({"key", "--delay", "40", "Down", "alt+o"}).status, 0);
+    EXPECT_TRUE(Shows(name, 1280, 720)) << ReadFile(err);
+    if (Included()) {
+        for (int i = 0; i < 30 && !fs::exists(ModeFile()); ++i) std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(ReadFile(ModeFile()), "output " + name + " mode 1280x720@60.000Hz\n");
+    }
+    StopProcess(app);
+}
+
+TEST(SwayRegistry, TakesOutputManagementOverRandROnItsXwayland)
+{
+    SwaySession sway(false);
+    ASSERT_TRUE(sway.Running()) << sway.Log();
+    UseEnv(sway.ClientEnv());
+    const ChosenBackend chosen = ChooseBackend(CompiledBackends(), nullptr);
+    EXPECT_EQ(chosen.name, "wlr") << chosen.diagnostic;
+    EXPECT_EQ(Enumerate(*chosen.settings).size(), 1u);
+    const ChosenBackend x11 = ChooseBackend(CompiledBackends(), "x11");
+    EXPECT_TRUE(Enumerate(*x11.settings).empty()) << "Xwayland's modes are made up";
+}
+
+INSTANTIATE_TEST_SUITE_P(ModeFile, Sway, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& p) {
+                             return p.param ? std::string("Included") : std::string("NotIncluded");
+                         });
+
+}  // namespace
