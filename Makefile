@@ -55,6 +55,7 @@ bench: build build-windows
 	@scripts/install-deps --bench
 	cmake -S tools/bench -B build/bench -G Ninja
 	cmake --build build/bench
+	cmake --build build/linux --target bench_layer
 	scripts/bench
 
 PREFIX ?= /usr/local

@@ -132,6 +132,10 @@ add_executable(tavrimo main_window/qt_main.cpp)
 target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_registry tavrimo_version
                       tavrimo_warnings)
 
+# For scripts/bench: the chosen layer's switch, timed in process.
+add_executable(bench_layer EXCLUDE_FROM_ALL tools/bench/bench_layer.cpp)
+target_link_libraries(bench_layer PRIVATE tavrimo_registry tavrimo_warnings)
+
 include(GNUInstallDirs)
 install(TARGETS tavrimo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # As Debian's own packages ship binaries: without the compiler's notes.
@@ -171,8 +175,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list the display modes and switch to one"
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tavrimo lists every mode of the current display (width, height and colour
 depth) in a small window with a Traditional Chinese interface. Select a line
 and press OK: the display switches to that mode and keeps it at the next
-login. On GNOME it asks Mutter, which stores the mode itself; on other X11
-sessions it uses RandR and an autostart entry.")
+login. On GNOME it asks Mutter and on KDE Plasma KWin, which store the mode
+themselves; on sway and other wlroots compositors it uses their output
+management, and sway's configuration where it includes the program's file;
+on other X11 sessions it uses RandR and an autostart entry.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -12,6 +12,7 @@
 #include "kde_display_settings.h"
 #include "modes.h"
 #include "wlr_display_settings.h"
+#include "wlr_sway_config.h"
 
 namespace {
 
@@ -159,6 +160,58 @@ TEST(ScriptedCompositor, WlrootsConfigurationCarriesEveryOtherHeadAsItIs)
                   "wlr B disabled",
                   "wlr C 800x600@75000 mode 1 at 1920,40 transform 1 scale 1.5",
               }));
+}
+
+TEST(SwayConfig, IncludeLinesCoverTheModeFileOnlyWhereTheirPathOrGlobDoes)
+{
+    setenv("HOME", "/home/u", 1);
+    setenv("XDG_CONFIG_HOME", "/home/u/.config", 1);
+    const std::string file = "/home/u/.config/sway/config.d/tavrimo-display-mode.conf";
+    const struct {
+        const char* config;
+        bool included;
+    } cases[] = {
+        {"include ~/.config/sway/config.d/*", true},
+        {"  include\t$HOME/.config/sway/config.d/*.conf", true},
+        {"include \"${XDG_CONFIG_HOME}/sway/config.d/*\"", true},
+        {"include /home/u/.config/sway/./config.d/tavrimo-display-mode.conf", true},
+        {"set $mod Mod4\ninclude /etc/sway/config.d/*\ninclude ~/.config/sway/config.d/*", true},
+        {"include /etc/sway/config.d/*", false},
+        {"# include ~/.config/sway/config.d/*", false},
+        {"include config.d/*", false},  // relative to a file sway does not name
+        {"include ~/.config/sway/*", false},  // a glob does not reach into folders
+        {"includes ~/.config/sway/config.d/*", false},
+        {"include ~/.config/sway/config.d/*.cfg", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SwayConfigIncludes(c.config, file), c.included) << c.config;
+}
+
+TEST(SwayConfig, TheConfigurationComesOutOfSwaysJsonAnswerWhole)
+{
+    const struct {
+        const char* json;
+        std::optional<std::string> config;
+    } cases[] = {
+        {R"({"config": "include ~/a\n\"q\" \\ \/ \t"})", "include ~/a\n\"q\" \\ / \t"},
+        {R"({"x": {"config": "nested"}, "config": "top"})", "top"},
+        {R"({"config":"\u00e9\ud83d\ude00\ud800"})", "\xc3\xa9\xf0\x9f\x98\x80\xef\xbf\xbd"},
+        {R"({"other": "config"})", std::nullopt},
+        {R"({"config": "cut short)", std::nullopt},
+        {R"({"config": "\q"})", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonStringMember(c.json, "config"), c.config) << c.json;
+}
+
+TEST(SwayConfig, ModeLinesNameTheRateInMillihertzOrRefuseWhatCannotBeWritten)
+{
+    EXPECT_EQ(SwayModeLine("DP-1", 1920, 1080, 59940), "output DP-1 mode 1920x1080@59.940Hz\n");
+    EXPECT_EQ(SwayModeLine("HDMI-A-1", 800, 600, 60005), "output HDMI-A-1 mode 800x600@60.005Hz\n");
+    EXPECT_EQ(SwayModeLine("WL-1", 1280, 720, 0), "output WL-1 mode 1280x720\n");
+    for (const char* name : {"", "a b", "x;exec rm", "\"q\"", "n\nl"})
+        EXPECT_EQ(SwayModeLine(name, 800, 600, 60000), "") << name;
+    EXPECT_EQ(SwayModeLine("DP-1", 0, 600, 60000), "");
 }
 
 }  // namespace
