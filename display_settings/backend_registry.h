@@ -15,6 +15,17 @@ struct DisplayBackend {
     std::unique_ptr<DisplaySettings> (*open)(bool forced, std::string* why);
 };
 
+// The open function of a layer T that reads its session when made and says in
+// Error() what it found missing: T where it could read it, or where named.
+template <class T>
+std::unique_ptr<DisplaySettings> OpenLayer(bool forced, std::string* why)
+{
+    auto settings = std::make_unique<T>();
+    *why = settings->Error();
+    if (!forced && !why->empty()) return nullptr;
+    return settings;
+}
+
 // The layers this build carries, most specific first.
 std::span<const DisplayBackend> CompiledBackends();
 

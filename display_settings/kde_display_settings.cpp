@@ -14,23 +14,12 @@
 
 namespace {
 
-constexpr int kReadTimeoutMs = 5000;
-// KWin answers a configuration once the outputs have been set, a modeset or two.
-constexpr int kApplyTimeoutMs = 15000;
-
 // The versions this client knows.
 constexpr uint32_t kDeviceVersion = 2;
 constexpr uint32_t kManagementVersion = 3;
 constexpr uint32_t kOrderVersion = 1;
 
-struct Mode {
-    uint64_t serial = 0;
-    Proxy proxy;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t refresh = 0;  // millihertz
-    bool removed = false;
-};
+using Mode = AnnouncedMode;
 
 struct Device {
     uint32_t global = 0;
@@ -47,7 +36,7 @@ struct Device {
     Mode* Find(uint64_t serial) const
     {
         for (const auto& m : modes)
-            if (m->serial == serial && !m->removed) return m.get();
+            if (m->serial == serial && m->Real()) return m.get();
         return nullptr;
     }
 };
@@ -61,7 +50,7 @@ const kde_output_device_mode_v2_listener kModeListener{
         static_cast<Mode*>(data)->refresh = refresh;
     },
     kIgnoreEvent,  // preferred
-    [](void* data, kde_output_device_mode_v2*) { static_cast<Mode*>(data)->removed = true; },
+    [](void* data, kde_output_device_mode_v2*) { static_cast<Mode*>(data)->gone = true; },
 };
 
 const kde_output_device_v2_listener kDeviceListener{
@@ -174,7 +163,7 @@ struct KdeDisplaySettings::Session {
                        std::all_of(devices.begin(), devices.end(),
                                    [](const auto& d) { return d->done; });
             },
-            kReadTimeoutMs);
+            kWaylandReadTimeoutMs);
         if (!read) return *error = wl.Error(), false;
         for (const auto& d : devices)
             if (d->name.empty()) d->name = d->model;  // version 1 devices carry no name
@@ -211,7 +200,7 @@ KdeDisplaySettings::KdeDisplaySettings(const char* socket)
     }
     outputName_ = device->name;
     for (const auto& mode : device->modes) {
-        if (mode->removed) continue;
+        if (!mode->Real()) continue;
         modeSerials_.push_back(mode->serial);
         modes_.push_back(dsp::WaylandMode(outputName_, mode->width, mode->height, mode->refresh,
                                           device->transform,
@@ -237,7 +226,7 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
 
     // What the compositor said since the list was read comes in first.
     WaylandConnection& wl = session_->wl;
-    if (!wl.Roundtrip(kReadTimeoutMs)) return dsp::kDispChangeFailed;
+    if (!wl.Roundtrip(kWaylandReadTimeoutMs)) return dsp::kDispChangeFailed;
     Device* device = session_->Named(outputName_);
     // KWin takes a mode for an output that is off, and the screen stays dark.
     if (device == nullptr || !device->enabled) return dsp::kDispChangeFailed;
@@ -256,7 +245,7 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     kde_output_configuration_v2_mode(config, As<kde_output_device_v2>(device->proxy),
                                      As<kde_output_device_mode_v2>(mode->proxy));
     kde_output_configuration_v2_apply(config);
-    if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kApplyTimeoutMs) ||
+    if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kWaylandApplyTimeoutMs) ||
         answer != Answer::Applied)
         return dsp::kDispChangeFailed;
     // Plasma keeps what it applied; an older login entry of ours would set
@@ -265,17 +254,5 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     return dsp::kDispChangeSuccessful;
 }
 
-namespace {
-
-std::unique_ptr<DisplaySettings> OpenKde(bool forced, std::string* why)
-{
-    auto settings = std::make_unique<KdeDisplaySettings>();
-    *why = settings->Error();
-    if (!forced && !why->empty()) return nullptr;
-    return settings;
-}
-
-}  // namespace
-
 extern const DisplayBackend kKdeBackend;
-const DisplayBackend kKdeBackend{"kde", &OpenKde};
+const DisplayBackend kKdeBackend{"kde", &OpenLayer<KdeDisplaySettings>};

@@ -426,18 +426,6 @@ int32_t MutterDisplaySettings::Apply(const std::string& modeId, uint32_t method)
     return dsp::kDispChangeFailed;
 }
 
-namespace {
-
-std::unique_ptr<DisplaySettings> OpenMutter(bool forced, std::string* why)
-{
-    // One read tells both: GetCurrentState answers only where Mutter owns its name.
-    auto settings = std::make_unique<MutterDisplaySettings>();
-    *why = settings->Error();
-    if (!forced && !why->empty()) return nullptr;
-    return settings;
-}
-
-}  // namespace
-
+// Its one read of the state also tells whether Mutter owns its name at all.
 extern const DisplayBackend kMutterBackend;
-const DisplayBackend kMutterBackend{"mutter", &OpenMutter};
+const DisplayBackend kMutterBackend{"mutter", &OpenLayer<MutterDisplaySettings>};

@@ -30,6 +30,25 @@ wl_proxy* AsProxy(T* p) { return reinterpret_cast<wl_proxy*>(p); }
 template <typename T>
 T* As(const Proxy& p) { return reinterpret_cast<T*>(p.get()); }
 
+// How long a layer waits for the compositor: to read what it shows, and to
+// answer a configuration (a modeset or two on real hardware).
+inline constexpr int kWaylandReadTimeoutMs = 5000;
+inline constexpr int kWaylandApplyTimeoutMs = 15000;
+
+// A mode object a compositor announced for an output, as a layer keeps it.
+struct AnnouncedMode {
+    uint64_t serial = 0;  // the layer's own name for it, unique for the connection
+    Proxy proxy;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t refresh = 0;  // millihertz
+    bool gone = false;    // withdrawn by the compositor
+
+    // A mode the output can be set to; a compositor may announce a 0x0
+    // stand-in for an output that has none.
+    bool Real() const { return !gone && width > 0 && height > 0; }
+};
+
 class WaylandConnection {
 public:
     struct Global {

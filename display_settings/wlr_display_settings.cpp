@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kReadTimeoutMs = 5000;
-constexpr int kApplyTimeoutMs = 15000;
 constexpr int kSwayTimeoutMs = 2000;
 
 // The versions this client knows.
@@ -25,18 +23,7 @@ constexpr uint32_t kManagerVersion = 4;
 constexpr uint32_t kOutputVersion = 4;
 constexpr uint32_t kXdgOutputVersion = 3;
 
-struct Mode {
-    uint64_t serial = 0;
-    Proxy proxy;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t refresh = 0;  // millihertz
-    bool finished = false;
-
-    // A mode the head can be set to; a compositor may announce a 0x0
-    // stand-in for a head that has none.
-    bool Real() const { return !finished && width > 0 && height > 0; }
-};
+using Mode = AnnouncedMode;
 
 struct Head {
     Proxy proxy;
@@ -120,7 +107,7 @@ const zwlr_output_mode_v1_listener kModeListener{
         static_cast<Mode*>(data)->refresh = refresh;
     },
     kIgnoreEvent,  // preferred
-    [](void* data, zwlr_output_mode_v1*) { static_cast<Mode*>(data)->finished = true; },
+    [](void* data, zwlr_output_mode_v1*) { static_cast<Mode*>(data)->gone = true; },
 };
 
 const zwlr_output_head_v1_listener kHeadListener{
@@ -279,9 +266,9 @@ struct WlrDisplaySettings::Session {
             }
             outputs.push_back(std::move(o));
         }
-        if (!wl.Roundtrip(kReadTimeoutMs) ||
+        if (!wl.Roundtrip(kWaylandReadTimeoutMs) ||
             !wl.DispatchUntil([this] { return manager.done || manager.finished; },
-                              kReadTimeoutMs))
+                              kWaylandReadTimeoutMs))
             return *error = wl.Error(), false;
         if (manager.finished) return *error = "the compositor withdrew its output manager", false;
         return true;
@@ -405,7 +392,7 @@ int32_t WlrDisplaySettings::Apply(const Choice& choice)
     WaylandConnection& wl = session_->wl;
     Manager& manager = session_->manager;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!wl.Roundtrip(kReadTimeoutMs) || manager.finished) return dsp::kDispChangeFailed;
+        if (!wl.Roundtrip(kWaylandReadTimeoutMs) || manager.finished) return dsp::kDispChangeFailed;
         Head* chosen = session_->Named(outputName_);
         if (chosen == nullptr) return dsp::kDispChangeFailed;
         const Mode* mode = choice.serial != 0 ? chosen->Find(choice.serial) : nullptr;
@@ -451,7 +438,7 @@ int32_t WlrDisplaySettings::Apply(const Choice& choice)
             wl_proxy_destroy(AsProxy(ch));
         }
         zwlr_output_configuration_v1_apply(config);
-        if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kApplyTimeoutMs))
+        if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kWaylandApplyTimeoutMs))
             return dsp::kDispChangeFailed;
         if (answer == Answer::Succeeded) return dsp::kDispChangeSuccessful;
         if (answer == Answer::Failed) return dsp::kDispChangeFailed;
@@ -476,17 +463,5 @@ int32_t WlrDisplaySettings::Store(const Choice& choice) const
     return dsp::kDispChangeSuccessful;
 }
 
-namespace {
-
-std::unique_ptr<DisplaySettings> OpenWlr(bool forced, std::string* why)
-{
-    auto settings = std::make_unique<WlrDisplaySettings>();
-    *why = settings->Error();
-    if (!forced && !why->empty()) return nullptr;
-    return settings;
-}
-
-}  // namespace
-
 extern const DisplayBackend kWlrBackend;
-const DisplayBackend kWlrBackend{"wlr", &OpenWlr};
+const DisplayBackend kWlrBackend{"wlr", &OpenLayer<WlrDisplaySettings>};
