@@ -53,6 +53,7 @@ struct Head {
 // A wl_output with its xdg_output: what the compositor shows of an active
 // output to every client.
 struct Output {
+    uint32_t global = 0;
     Proxy output;
     Proxy xdg;
     std::string name;
@@ -248,6 +249,7 @@ struct WlrDisplaySettings::Session {
                                  });
         for (const auto* g : wl.FindAll("wl_output")) {
             auto o = std::make_unique<Output>();
+            o->global = g->name;
             o->output = wl.Bind(*g, &wl_output_interface, kOutputVersion, [](wl_proxy* p) {
                 if (wl_proxy_get_version(p) >= WL_OUTPUT_RELEASE_SINCE_VERSION)
                     wl_output_release(reinterpret_cast<wl_output*>(p));
@@ -284,7 +286,8 @@ struct WlrDisplaySettings::Session {
     const Output* OutputNamed(const std::string& name) const
     {
         for (const auto& o : outputs)
-            if (o->name == name && o->width > 0 && o->height > 0) return o.get();
+            if (o->name == name && o->width > 0 && o->height > 0 && wl.Present(o->global))
+                return o.get();
         return nullptr;
     }
 
@@ -394,7 +397,8 @@ int32_t WlrDisplaySettings::Apply(const Choice& choice)
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!wl.Roundtrip(kWaylandReadTimeoutMs) || manager.finished) return dsp::kDispChangeFailed;
         Head* chosen = session_->Named(outputName_);
-        if (chosen == nullptr) return dsp::kDispChangeFailed;
+        // An output turned off since the fill is not switched back on here.
+        if (chosen == nullptr || !session_->StateOf(*chosen).enabled) return dsp::kDispChangeFailed;
         const Mode* mode = choice.serial != 0 ? chosen->Find(choice.serial) : nullptr;
         if (choice.serial != 0 && mode == nullptr) return dsp::kDispChangeBadMode;
 

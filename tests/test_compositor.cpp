@@ -6,12 +6,13 @@
 //
 //   test_compositor --socket NAME [--log FILE] [--no-kde] [--no-wlr]
 //                   [--order NAME,...] [--fail] [--cancel N] [--die-on-apply]
-//                   [--vanish K] OUTPUT...
+//                   [--vanish K | --off] OUTPUT...
 //   OUTPUT: NAME/WxH@mHz,WxH@mHz,.../key=value,...  with keys current (a
 //   mode's index), transform, x, y, scale, and the word disabled.
 //
 // Each applied configuration is written to the log, a line per output; on
-// SIGUSR1 mode K of the first output goes away and "vanished" is logged.
+// SIGUSR1 mode K of the first output goes away (with --off, the output is
+// turned off) and "vanished" is logged.
 #include <wayland-server.h>
 
 #include <algorithm>
@@ -70,6 +71,7 @@ struct Server {
     bool dieOnApply = false;
     int cancel = 0;
     int vanish = -1;
+    bool off = false;
     uint32_t serial = 1;
     // Live resources, by kind, with the output a device or head stands for.
     std::vector<std::pair<wl_resource*, size_t>> devices, heads;
@@ -453,6 +455,16 @@ void BindManager(wl_client* client, void*, uint32_t version, uint32_t id)
 
 int Vanish(int, void*)
 {
+    if (g.off && !g.outputs.empty()) {
+        g.outputs[0].enabled = false;
+        for (const auto& [dev, index] : g.devices)
+            if (index == 0) SendDevice(dev, 0, false);
+        ++g.serial;
+        SendAllHeads();
+        wl_display_flush_clients(g.display);
+        g.Log("vanished");
+        return 0;
+    }
     if (g.vanish < 0 || g.outputs.empty()) return 0;
     const auto k = static_cast<size_t>(g.vanish);
     OutputSpec& o = g.outputs[0];
@@ -522,6 +534,7 @@ int main(int argc, char** argv)
         else if (a == "--die-on-apply") g.dieOnApply = true;
         else if (a == "--cancel") g.cancel = std::atoi(next().c_str());
         else if (a == "--vanish") g.vanish = std::atoi(next().c_str());
+        else if (a == "--off") g.off = true;
         else if (a == "--order") {
             std::stringstream names(next());
             std::string name;

@@ -71,7 +71,7 @@ TEST(ScriptedCompositor, FaultsReportFailureAndChangeNothing)
     struct Case {
         const char* name;
         std::vector<std::string> flags;
-        bool vanish;    // mode 1 goes away between the fill and OK
+        bool vanish;    // mode 1 or the output goes away between the fill and OK
         bool killed;    // the compositor is gone before OK
         int32_t result;
         bool applied;   // the compositor applied a configuration
@@ -80,6 +80,7 @@ TEST(ScriptedCompositor, FaultsReportFailureAndChangeNothing)
         {"cancelled once, sent again", {"--cancel", "1"}, false, false, dsp::kDispChangeSuccessful, true},
         {"cancelled twice", {"--cancel", "2"}, false, false, dsp::kDispChangeFailed, false},
         {"mode vanished", {"--vanish", "1"}, true, false, dsp::kDispChangeBadMode, false},
+        {"output turned off", {"--off"}, true, false, dsp::kDispChangeFailed, false},
         {"died answering", {"--die-on-apply"}, false, false, dsp::kDispChangeFailed, false},
         {"died before OK", {}, false, true, dsp::kDispChangeFailed, false},
     };
