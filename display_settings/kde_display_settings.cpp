@@ -5,11 +5,11 @@
 #include <wayland-client.h>
 
 #include "backend_registry.h"
+#include "compositor_mode.h"
 #include "kde-output-device-v2-client-protocol.h"
 #include "kde-output-management-v2-client-protocol.h"
 #include "kde-output-order-v1-client-protocol.h"
 #include "wayland_connection.h"
-#include "wayland_modes.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -202,9 +202,9 @@ KdeDisplaySettings::KdeDisplaySettings(const char* socket)
     for (const auto& mode : device->modes) {
         if (!mode->Real()) continue;
         modeSerials_.push_back(mode->serial);
-        modes_.push_back(dsp::WaylandMode(outputName_, mode->width, mode->height, mode->refresh,
-                                          device->transform,
-                                          static_cast<uint32_t>(modeSerials_.size())));
+        modes_.push_back(dsp::CompositorMode(outputName_, mode->width, mode->height,
+                                             mode->refresh / 1000.0, device->transform, false,
+                                             static_cast<uint32_t>(modeSerials_.size())));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 
 #include "backend_registry.h"
+#include "compositor_mode.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -152,8 +153,6 @@ State ParseState(GVariant* reply)
     return st;
 }
 
-bool Sideways(uint32_t transform) { return transform % 2 == 1; }  // 90 or 270, flipped or not
-
 struct Extent {
     int32_t width;
     int32_t height;
@@ -163,7 +162,7 @@ struct Extent {
 Extent LayoutExtent(const MonitorMode& mode, double scale, uint32_t transform, uint32_t layoutMode)
 {
     Extent e{mode.width, mode.height};
-    if (Sideways(transform)) std::swap(e.width, e.height);
+    if (dsp::Sideways(transform)) std::swap(e.width, e.height);
     if (layoutMode == kLayoutLogical && scale > 0) {
         e.width = static_cast<int32_t>(std::lround(e.width / scale));
         e.height = static_cast<int32_t>(std::lround(e.height / scale));
@@ -306,22 +305,10 @@ MutterDisplaySettings::MutterDisplaySettings(const char* busAddress) : bus_(std:
     }
     connector_ = monitor->connector;
     for (const MonitorMode& mode : monitor->modes) {
-        DspMode m{};
-        std::strncpy(m.dmDeviceName, connector_.c_str(), sizeof m.dmDeviceName - 1);
-        m.dmSpecVersion = dsp::kSpecVersion;
-        m.dmSize = sizeof(DspMode);
-        m.dmFields = dsp::kFieldBitsPerPel | dsp::kFieldPelsWidth | dsp::kFieldPelsHeight |
-                     dsp::kFieldDisplayFlags | dsp::kFieldDisplayFrequency;
-        // Mutter scans out 32-bit pixels whatever the mode; it has no depth to choose.
-        m.dmBitsPerPel = 32;
-        const bool sideways = Sideways(primary->transform);
-        m.dmPelsWidth = sideways ? mode.height : mode.width;
-        m.dmPelsHeight = sideways ? mode.width : mode.height;
-        m.dmDisplayFlags = mode.interlaced ? dsp::kDisplayInterlaced : 0;
-        m.dmDisplayFrequency = static_cast<int32_t>(std::lround(mode.refresh));
         modeIds_.push_back(mode.id);
-        dsp::StoreModeKey(&m, static_cast<uint32_t>(modeIds_.size()));
-        modes_.push_back(m);
+        modes_.push_back(dsp::CompositorMode(connector_, mode.width, mode.height, mode.refresh,
+                                             primary->transform, mode.interlaced,
+                                             static_cast<uint32_t>(modeIds_.size())));
     }
 }
 

@@ -7,8 +7,8 @@
 #include <wayland-client.h>
 
 #include "backend_registry.h"
+#include "compositor_mode.h"
 #include "wayland_connection.h"
-#include "wayland_modes.h"
 #include "wlr-output-management-unstable-v1-client-protocol.h"
 #include "wlr_sway_config.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -81,23 +81,22 @@ struct HeadState {
     wl_fixed_t scale = wl_fixed_from_int(1);
 };
 
-void ReleaseMode(wl_proxy* p)
+// Destroys a proxy with its interface's release request where the bound
+// version has one (since), else without a request.
+template <class T, void (*Release)(T*), uint32_t Since>
+void ReleaseOrDestroy(wl_proxy* p)
 {
-    auto* mode = reinterpret_cast<zwlr_output_mode_v1*>(p);
-    if (wl_proxy_get_version(p) >= ZWLR_OUTPUT_MODE_V1_RELEASE_SINCE_VERSION)
-        zwlr_output_mode_v1_release(mode);
+    if (wl_proxy_get_version(p) >= Since)
+        Release(reinterpret_cast<T*>(p));
     else
         wl_proxy_destroy(p);
 }
-
-void ReleaseHead(wl_proxy* p)
-{
-    auto* head = reinterpret_cast<zwlr_output_head_v1*>(p);
-    if (wl_proxy_get_version(p) >= ZWLR_OUTPUT_HEAD_V1_RELEASE_SINCE_VERSION)
-        zwlr_output_head_v1_release(head);
-    else
-        wl_proxy_destroy(p);
-}
+constexpr auto kReleaseMode = &ReleaseOrDestroy<zwlr_output_mode_v1, zwlr_output_mode_v1_release,
+                                                ZWLR_OUTPUT_MODE_V1_RELEASE_SINCE_VERSION>;
+constexpr auto kReleaseHead = &ReleaseOrDestroy<zwlr_output_head_v1, zwlr_output_head_v1_release,
+                                                ZWLR_OUTPUT_HEAD_V1_RELEASE_SINCE_VERSION>;
+constexpr auto kReleaseOutput =
+    &ReleaseOrDestroy<wl_output, wl_output_release, WL_OUTPUT_RELEASE_SINCE_VERSION>;
 
 const zwlr_output_mode_v1_listener kModeListener{
     [](void* data, zwlr_output_mode_v1*, int32_t width, int32_t height) {
@@ -121,7 +120,7 @@ const zwlr_output_head_v1_listener kHeadListener{
         auto* h = static_cast<Head*>(data);
         auto m = std::make_unique<Mode>();
         m->serial = ++*h->serials;
-        m->proxy = Proxy(AsProxy(mode), ProxyDeleter{&ReleaseMode});
+        m->proxy = Proxy(AsProxy(mode), ProxyDeleter{kReleaseMode});
         zwlr_output_mode_v1_add_listener(mode, &kModeListener, m.get());
         h->modes.push_back(std::move(m));
     },
@@ -196,7 +195,7 @@ const zwlr_output_manager_v1_listener kManagerListener{
         auto* m = static_cast<Manager*>(data);
         auto h = std::make_unique<Head>();
         h->serials = &m->serials;
-        h->proxy = Proxy(AsProxy(head), ProxyDeleter{&ReleaseHead});
+        h->proxy = Proxy(AsProxy(head), ProxyDeleter{kReleaseHead});
         zwlr_output_head_v1_add_listener(head, &kHeadListener, h.get());
         m->heads.push_back(std::move(h));
     },
@@ -250,12 +249,7 @@ struct WlrDisplaySettings::Session {
         for (const auto* g : wl.FindAll("wl_output")) {
             auto o = std::make_unique<Output>();
             o->global = g->name;
-            o->output = wl.Bind(*g, &wl_output_interface, kOutputVersion, [](wl_proxy* p) {
-                if (wl_proxy_get_version(p) >= WL_OUTPUT_RELEASE_SINCE_VERSION)
-                    wl_output_release(reinterpret_cast<wl_output*>(p));
-                else
-                    wl_proxy_destroy(p);
-            });
+            o->output = wl.Bind(*g, &wl_output_interface, kOutputVersion, kReleaseOutput);
             wl_output_add_listener(As<wl_output>(o->output), &kOutputListener, o.get());
             if (xdgManager) {
                 o->xdg = Proxy(AsProxy(zxdg_output_manager_v1_get_xdg_output(
@@ -357,8 +351,9 @@ WlrDisplaySettings::WlrDisplaySettings(const char* socket, const char* swaySocke
     outputName_ = head->name;
     const auto add = [&](const Choice& c) {
         choices_.push_back(c);
-        modes_.push_back(dsp::WaylandMode(outputName_, c.width, c.height, c.refresh, st.transform,
-                                          static_cast<uint32_t>(choices_.size())));
+        modes_.push_back(dsp::CompositorMode(outputName_, c.width, c.height, c.refresh / 1000.0,
+                                             st.transform, false,
+                                             static_cast<uint32_t>(choices_.size())));
     };
     for (const auto& m : head->modes)
         if (m->Real()) add({m->serial, m->width, m->height, m->refresh});
