@@ -118,4 +118,183 @@ TEST_F(Cinnamon, RestoringThePreviousConfigurationWritesNothing)
     EXPECT_FALSE(fs::exists(muffin.ConfigHome() + "/cinnamon-monitors.xml"));
 }
 
+// Switches the chosen backend to a line other than the current mode, as OK
+// does; that line's size.
+std::string SwitchToAnother(ChosenBackend& chosen, const XServer& x)
+{
+    const auto modes = Enumerate(*chosen.settings);
+    const size_t k = OtherLine(modes, CurrentMode(x));
+    if (k == modes.size()) return "";
+    if (chosen.settings->ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry) !=
+        dsp::kDispChangeSuccessful)
+        return "";
+    return SizeOf(modes[k]);
+}
+
+class Xfce : public DesktopStore {
+protected:
+    void SetUp() override { ASSERT_TRUE(xfce.Running()) << xfce.Log(); }
+    XvncServer x;
+    XfceSession xfce{x};
+};
+
+TEST_F(Xfce, KeptInXfconfAndXfsettingsdRestoresItWhenStartedAgain)
+{
+    ChosenBackend chosen = Choose(xfce);
+    ASSERT_EQ(chosen.name, "xfce") << chosen.diagnostic;
+    const std::string before = CurrentMode(x);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    EXPECT_EQ(CurrentMode(x), mode);
+    EXPECT_FALSE(fs::exists(LoginEntry())) << "an older entry would override xfsettingsd";
+    // The whole output, as Xfce's Display settings would have written it.
+    EXPECT_EQ(xfce.Property("/Default/VNC-0"), "VNC-0");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Active"), "true");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Resolution"), mode);
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/RefreshRate").substr(0, 2), "60");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Primary"), "false") << "as RandR has it";
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Position/X"), "0");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Rotation"), "0");
+
+    ASSERT_EQ(x.Run({"xrandr", "--output", "VNC-0", "--mode", before}).status, 0);
+    ASSERT_TRUE(xfce.Restart()) << xfce.Log();
+    EXPECT_EQ(Await([&] { return CurrentMode(x); }, mode), mode);
+}
+
+TEST_F(Xfce, AnOutputTheSchemeKnowsChangesOnlyItsModeAndEverythingElseStays)
+{
+    const struct {
+        const char* property;
+        const char* type;
+        const char* value;
+    } kept[] = {
+        {"/Default/VNC-0", "string", "Monitor of the user"},
+        {"/Default/VNC-0/Active", "bool", "true"},
+        {"/Default/VNC-0/Resolution", "string", "1024x768"},
+        {"/Default/VNC-0/RefreshRate", "double", "60.0"},
+        {"/Default/VNC-0/Scale/X", "double", "1.0"},
+        {"/Default/VNC-0/X-Unknown", "string", "kept"},
+        {"/Default/HDMI-1", "string", "Another monitor"},
+        {"/Default/HDMI-1/Resolution", "string", "1920x1080"},
+        {"/Profile2/VNC-0/Resolution", "string", "1024x768"},
+        // A profile of the user's that xfsettingsd may apply in place of Default.
+        {"/Profile1/VNC-0", "string", "VNC-0"},
+        {"/Profile1/VNC-0/Resolution", "string", "1024x768"},
+        {"/ActiveProfile", "string", "Profile1"},
+    };
+    for (const auto& p : kept) ASSERT_TRUE(xfce.SetProperty(p.property, p.type, p.value));
+    ChosenBackend chosen = Choose(xfce);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Resolution"), mode);
+    EXPECT_EQ(xfce.Property("/Default/VNC-0"), "Monitor of the user");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Primary"), "") << "not written where it was not";
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/X-Unknown"), "kept");
+    EXPECT_EQ(xfce.Property("/Default/HDMI-1/Resolution"), "1920x1080");
+    EXPECT_EQ(xfce.Property("/Profile1/VNC-0/Resolution"), mode) << "the active profile";
+    EXPECT_EQ(xfce.Property("/Profile2/VNC-0/Resolution"), "1024x768") << "not the active profile";
+}
+
+class Mate : public DesktopStore {
+protected:
+    void SetUp() override { ASSERT_TRUE(mate.Running()) << mate.Log(); }
+    std::string Store() const { return ReadFile(mate.ConfigHome() + "/monitors.xml"); }
+    XvncServer x;
+    MateSession mate{x};
+};
+
+TEST_F(Mate, KeptInMonitorsXmlVersion1AndTheDaemonRestoresItWhenStartedAgain)
+{
+    ChosenBackend chosen = Choose(mate);
+    ASSERT_EQ(chosen.name, "mate") << chosen.diagnostic;
+    const std::string before = CurrentMode(x);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    EXPECT_EQ(CurrentMode(x), mode);
+    EXPECT_FALSE(fs::exists(LoginEntry())) << "an older entry would override MATE's store";
+    const std::string xml = Store();
+    EXPECT_NE(xml.find("<monitors version=\"1\">"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<width>" + mode.substr(0, mode.find('x')) + "</width>"),
+              std::string::npos)
+        << xml;
+
+    ASSERT_EQ(x.Run({"xrandr", "--output", "VNC-0", "--mode", before}).status, 0);
+    ASSERT_TRUE(mate.Restart()) << mate.Log();
+    EXPECT_EQ(Await([&] { return CurrentMode(x); }, mode), mode) << mate.Log();
+}
+
+TEST_F(Mate, OtherConfigurationsCommentsAndUnknownElementsStayAndTheMatchingOneChanges)
+{
+    const std::string path = mate.ConfigHome() + "/monitors.xml";
+    std::ofstream(path) << R"(<monitors version="1">
+  <!-- the user's -->
+  <configuration>
+      <clone>no</clone>
+      <output name="HDMI-1">
+          <vendor>DEL</vendor>
+          <product>0x4097</product>
+          <serial>0x31323334</serial>
+          <width>1920</width>
+          <height>1080</height>
+          <rate>60</rate>
+          <x>0</x>
+          <y>0</y>
+          <rotation>normal</rotation>
+          <reflect_x>no</reflect_x>
+          <reflect_y>no</reflect_y>
+          <primary>yes</primary>
+      </output>
+  </configuration>
+  <configuration>
+      <clone>no</clone>
+      <output name="VNC-0">
+          <vendor>???</vendor>
+          <product>0x0000</product>
+          <serial>0x00000000</serial>
+          <width>1024</width>
+          <height>768</height>
+          <rate>60</rate>
+          <x>0</x>
+          <y>0</y>
+          <rotation>normal</rotation>
+          <reflect_x>no</reflect_x>
+          <reflect_y>no</reflect_y>
+          <primary>yes</primary>
+          <future>kept</future>
+      </output>
+  </configuration>
+</monitors>
+)";
+    ChosenBackend chosen = Choose(mate);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    const std::string xml = Store();
+    for (const char* part : {"<!-- the user's -->", "<vendor>DEL</vendor>", "<width>1920</width>",
+                             "<future>kept</future>"})
+        EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
+    EXPECT_EQ(xml.find("<width>1024</width>"), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("<configuration>", xml.find("VNC-0")), std::string::npos)
+        << "changed in place, not added\n" << xml;
+    ASSERT_TRUE(mate.Restart()) << mate.Log();
+    EXPECT_EQ(CurrentMode(x), mode) << mate.Log();
+}
+
+TEST(MateStore, GnomesVersion2FileIsNeverReplacedTheLoginEntryKeepsTheModeInstead)
+{
+    XvncServer x;
+    TempDir config;
+    ASSERT_TRUE(x.Running());
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    const std::string gnome = "<monitors version=\"2\">\n  <configuration/>\n</monitors>\n";
+    std::ofstream(config.Path() + "/monitors.xml") << gnome;
+    X11DisplaySettings layer(x.Display().c_str(), MateStore());
+    const auto modes = Enumerate(layer);
+    const size_t k = OtherLine(modes, CurrentMode(x));
+    ASSERT_LT(k, modes.size());
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    EXPECT_EQ(ReadFile(config.Path() + "/monitors.xml"), gnome);
+    EXPECT_TRUE(fs::exists(config.Path() + "/autostart/" + kAutostartFileName));
+}
+
 }  // namespace
