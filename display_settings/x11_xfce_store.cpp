@@ -55,6 +55,10 @@ public:
 
     bool Save(const X11Layout& layout, std::string* error) override
     {
+        if (layout.Chosen() == nullptr || !layout.Chosen()->on) {
+            *error = "the switched output is not on the screen";
+            return false;
+        }
         const BusConnection bus =
             OpenBus(address_.empty() ? nullptr : address_.c_str(), kTimeoutMs, error);
         if (!bus) return false;
