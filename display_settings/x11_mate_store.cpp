@@ -264,8 +264,11 @@ std::unique_ptr<DisplaySettings> OpenMate(bool forced, std::string* why)
 
 int MateRate(const X11OutputState& output)
 {
-    // As MATE keeps it: thousandths of a hertz, rounded to the nearest hertz.
-    const int milli = static_cast<int>((output.RefreshHz() + 0.5) * 1000);
+    // As MATE computes it, step by step: thousandths of a hertz, rounded to
+    // the nearest hertz; MATE applies a stored rate only where it equals this.
+    if (output.hTotal == 0 || output.vTotal == 0) return 0;
+    const double hz = double(output.dotClock) / output.hTotal / output.vTotal;
+    const int milli = static_cast<int>((hz + 0.5) * 1000);
     return milli / 1000;
 }
 
