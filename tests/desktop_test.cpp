@@ -13,6 +13,7 @@
 #include "modes.h"
 #include "x11_display_settings.h"
 #include "x11_mate_store.h"
+#include "x11_xfce_store.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -295,6 +296,59 @@ TEST(MateStore, GnomesVersion2FileIsNeverReplacedTheLoginEntryKeepsTheModeInstea
               dsp::kDispChangeSuccessful);
     EXPECT_EQ(ReadFile(config.Path() + "/monitors.xml"), gnome);
     EXPECT_TRUE(fs::exists(config.Path() + "/autostart/" + kAutostartFileName));
+}
+
+// What real monitors have and Xvnc does not: rates off the whole hertz, output
+// names with characters xfconf does not take, an EDID.
+TEST(DesktopStoreValues, RatesNamesAndEdidAsTheDaemonsReadThem)
+{
+    const struct {
+        uint32_t dotClock;
+        uint16_t hTotal, vTotal;
+        int mate;  // MATE applies a stored rate only where it equals its own rounding
+    } rates[] = {
+        {148500000, 2200, 1125, 60},  // 60.000
+        {148351648, 2200, 1125, 60},  // 59.940
+        {25175000, 800, 525, 60},     // 59.940
+        {74176000, 1650, 750, 60},    // 59.940
+        {31500000, 840, 500, 75},     // 75.000
+        {49500000, 1056, 625, 75},    // 75.000
+        {27000000, 858, 1050, 30},    // 29.970
+        {0, 0, 0, 0},
+    };
+    for (const auto& r : rates) {
+        X11OutputState o;
+        o.dotClock = r.dotClock;
+        o.hTotal = r.hTotal;
+        o.vTotal = r.vTotal;
+        EXPECT_EQ(MateRate(o), r.mate) << r.dotClock;
+    }
+    EXPECT_EQ(XfconfOutputName("DP-1.2"), "DP-1_2");
+    EXPECT_EQ(XfconfOutputName("HDMI-A-1"), "HDMI-A-1");
+    EXPECT_EQ(XfconfOutputName("a b:c<d>"), "a_b_c<d>");
+
+    X11Layout layout;
+    layout.chosen = "DP-1.2";
+    X11OutputState o;
+    o.name = "DP-1.2";
+    o.connected = o.on = true;
+    o.width = 1920;
+    o.height = 1080;
+    o.dotClock = 148500000;
+    o.hTotal = 2200;
+    o.vTotal = 1125;
+    o.rotation = 2 | 0x10;  // turned left, mirrored left to right
+    o.edid.assign(128, 0);
+    layout.outputs = {o};
+    const XfconfProperties set = XfconfChanges(layout, {});
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2")), "DP-1.2");
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2/Resolution")), "1920x1080");
+    EXPECT_DOUBLE_EQ(std::get<double>(set.at("/Default/DP-1_2/RefreshRate")), 60.0);
+    EXPECT_EQ(std::get<int32_t>(set.at("/Default/DP-1_2/Rotation")), 90);
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2/Reflection")), "X");
+    // The SHA-1 of the EDID's first block, as xfsettingsd matches it.
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2/EDID")),
+              "0ae4f711ef5d6e9d26c611fd2c8c8ac45ecbf9e7");
 }
 
 }  // namespace
