@@ -3,10 +3,12 @@
 find_package(PkgConfig REQUIRED)
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
-option(TAVRIMO_WITH_MUTTER "GNOME: Mutter's DisplayConfig over D-Bus" ON)
+option(TAVRIMO_WITH_MUTTER "GNOME and Cinnamon: Mutter's and muffin's DisplayConfig over D-Bus" ON)
 option(TAVRIMO_WITH_KDE "KDE Plasma: KWin's output-device and output-management protocols" ON)
 option(TAVRIMO_WITH_WLR "wlroots compositors (sway and others): wlr-output-management" ON)
 option(TAVRIMO_WITH_X11 "X11: RandR" ON)
+option(TAVRIMO_WITH_XFCE "Xfce on X11: RandR, stored in xfconf for xfsettingsd" ON)
+option(TAVRIMO_WITH_MATE "MATE on X11: RandR, stored in monitors.xml for mate-settings-daemon" ON)
 
 # POSIX pieces the layers share: the XDG folders and the login entry's path.
 add_library(tavrimo_xdg STATIC display_settings/xdg_paths.cpp)
@@ -21,7 +23,8 @@ if(TAVRIMO_WITH_MUTTER)
   target_include_directories(tavrimo_mutter PUBLIC display_settings)
   target_link_libraries(tavrimo_mutter PUBLIC PkgConfig::GIO tavrimo_xdg PRIVATE tavrimo_warnings)
   list(APPEND backend_libraries tavrimo_mutter)
-  list(APPEND backend_names Mutter)
+  # One layer, two services: Mutter's, then Cinnamon's muffin.
+  list(APPEND backend_names Mutter Muffin)
 endif()
 if(TAVRIMO_WITH_KDE OR TAVRIMO_WITH_WLR)
   enable_language(C)  # wayland-scanner writes C
@@ -102,6 +105,25 @@ if(TAVRIMO_WITH_X11)
   target_include_directories(tavrimo_x11 PUBLIC display_settings)
   target_link_libraries(tavrimo_x11 PUBLIC PkgConfig::XCB tavrimo_xdg
                         PRIVATE tavrimo_version tavrimo_warnings)
+  # The X11 desktops whose daemons keep a store of their own come before
+  # plain RandR with its login entry.
+  if(TAVRIMO_WITH_XFCE OR TAVRIMO_WITH_MATE)
+    pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
+    add_library(tavrimo_x11_desktop STATIC display_settings/x11_desktop_session.cpp)
+    target_link_libraries(tavrimo_x11_desktop PUBLIC PkgConfig::GIO PRIVATE tavrimo_warnings)
+  endif()
+  foreach(desktop xfce mate)
+    string(TOUPPER ${desktop} option)
+    if(TAVRIMO_WITH_${option})
+      add_library(tavrimo_${desktop} STATIC display_settings/x11_${desktop}_store.cpp)
+      target_link_libraries(tavrimo_${desktop} PUBLIC tavrimo_x11 tavrimo_x11_desktop
+                            PRIVATE tavrimo_warnings)
+      list(APPEND backend_libraries tavrimo_${desktop})
+      string(SUBSTRING ${option} 0 1 initial)
+      string(SUBSTRING ${desktop} 1 -1 rest)
+      list(APPEND backend_names ${initial}${rest})
+    endif()
+  endforeach()
   list(APPEND backend_libraries tavrimo_x11)
   list(APPEND backend_names X11)
 endif()
@@ -175,8 +197,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list the display modes and switch to one"
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tavrimo lists every mode of the current display (width, height and colour
 depth) in a small window with a Traditional Chinese interface. Select a line
 and press OK: the display switches to that mode and keeps it at the next
-login. On GNOME it asks Mutter and on KDE Plasma KWin, which store the mode
-themselves; on sway and other wlroots compositors it uses their output
+login. On GNOME it asks Mutter, on Cinnamon muffin and on KDE Plasma KWin,
+which store the mode themselves; on Xfce and MATE it keeps the mode in the
+desktop's own display settings; on sway and other wlroots compositors it uses their output
 management, and sway's configuration where it includes the program's file;
 on other X11 sessions it uses RandR and an autostart entry.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

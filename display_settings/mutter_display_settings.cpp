@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const char* kService = "org.gnome.Mutter.DisplayConfig";
-constexpr const char* kPath = "/org/gnome/Mutter/DisplayConfig";
 constexpr int kReadTimeoutMs = 5000;
 // A mode set on real hardware takes a modeset or two, and Mutter answers after.
 constexpr int kApplyTimeoutMs = 15000;
@@ -196,7 +194,15 @@ enum class Outcome { Applied, Stale, Refused, Failed };
 
 }  // namespace
 
+const DisplayConfigService kMutterService{"mutter", "org.gnome.Mutter.DisplayConfig",
+                                          "/org/gnome/Mutter/DisplayConfig", "monitors.xml"};
+const DisplayConfigService kMuffinService{"muffin", "org.cinnamon.Muffin.DisplayConfig",
+                                          "/org/cinnamon/Muffin/DisplayConfig",
+                                          "cinnamon-monitors.xml"};
+
 struct MutterDisplaySettings::Bus {
+    explicit Bus(const DisplayConfigService& s) : service(s) {}
+    const DisplayConfigService& service;
     std::unique_ptr<GDBusConnection, ObjectUnref> connection;
 
     ~Bus()
@@ -268,7 +274,7 @@ struct MutterDisplaySettings::Bus {
     {
         GError* raw = nullptr;
         Variant reply(g_dbus_connection_call_sync(
-            connection.get(), kService, kPath, kService, method, params,
+            connection.get(), service.busName, service.objectPath, service.busName, method, params,
             replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
             timeoutMs, nullptr, &raw));
         error->reset(raw);
@@ -290,7 +296,9 @@ struct MutterDisplaySettings::Bus {
     }
 };
 
-MutterDisplaySettings::MutterDisplaySettings(const char* busAddress) : bus_(std::make_unique<Bus>())
+MutterDisplaySettings::MutterDisplaySettings(const char* busAddress,
+                                             const DisplayConfigService& service)
+    : bus_(std::make_unique<Bus>(service))
 {
     if (!bus_->Connect(busAddress, &error_)) return;
     State st;
@@ -300,7 +308,7 @@ MutterDisplaySettings::MutterDisplaySettings(const char* busAddress) : bus_(std:
         primary && !primary->connectors.empty() ? st.FindMonitor(primary->connectors.front())
                                                 : nullptr;
     if (monitor == nullptr) {
-        error_ = "Mutter shows no monitor";
+        error_ = std::string(service.busName) + " shows no monitor";
         return;
     }
     connector_ = monitor->connector;
@@ -330,8 +338,8 @@ int32_t MutterDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, in
     const bool persistent = (flags & dsp::kUpdateRegistry) != 0;
     const int32_t result =
         Apply(modeIds_[key - 1], persistent ? kMethodPersistent : kMethodTemporary);
-    // GNOME restores its own monitors.xml at login; an older entry of ours
-    // would set another mode over it.
+    // GNOME and Cinnamon restore their own store at login; an older entry
+    // of ours would set another mode over it.
     if (result == dsp::kDispChangeSuccessful && persistent) RemoveLoginEntry();
     return result;
 }
@@ -413,6 +421,22 @@ int32_t MutterDisplaySettings::Apply(const std::string& modeId, uint32_t method)
     return dsp::kDispChangeFailed;
 }
 
-// Its one read of the state also tells whether Mutter owns its name at all.
+namespace {
+
+// Its one read of the state also tells whether the compositor owns its name at all.
+template <const DisplayConfigService& Service>
+std::unique_ptr<DisplaySettings> OpenService(bool forced, std::string* why)
+{
+    auto settings = std::make_unique<MutterDisplaySettings>(nullptr, Service);
+    *why = settings->Error();
+    if (!forced && !why->empty()) return nullptr;
+    return settings;
+}
+
+}  // namespace
+
 extern const DisplayBackend kMutterBackend;
-const DisplayBackend kMutterBackend{"mutter", &OpenLayer<MutterDisplaySettings>};
+const DisplayBackend kMutterBackend{kMutterService.backend, &OpenService<kMutterService>};
+// Cinnamon's muffin, tried right after Mutter.
+extern const DisplayBackend kMuffinBackend;
+const DisplayBackend kMuffinBackend{kMuffinService.backend, &OpenService<kMuffinService>};

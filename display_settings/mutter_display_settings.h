@@ -1,5 +1,6 @@
-// Display modes of GNOME's primary monitor, read and set through Mutter's
-// org.gnome.Mutter.DisplayConfig interface on the session bus.
+// Display modes of the primary monitor of a Mutter-based desktop, read and set
+// through Mutter's DisplayConfig interface on the session bus: GNOME's Mutter,
+// and Cinnamon's muffin, which serves the same interface under its own name.
 #pragma once
 
 #include <memory>
@@ -8,12 +9,24 @@
 
 #include "display_settings.h"
 
+// Where a compositor serves the DisplayConfig interface, and what it is called.
+struct DisplayConfigService {
+    const char* backend;  // as TAVRIMO_DISPLAY_BACKEND names it
+    const char* busName;  // also the interface's name
+    const char* objectPath;
+    const char* store;  // the file where the compositor keeps an applied layout
+};
+
+extern const DisplayConfigService kMutterService;  // GNOME: ~/.config/monitors.xml
+extern const DisplayConfigService kMuffinService;  // Cinnamon: ~/.config/cinnamon-monitors.xml
+
 class MutterDisplaySettings final : public DisplaySettings {
 public:
-    // Connects to the bus at busAddress (null: the session bus) and reads
-    // Mutter's state once. A layer that cannot read it enumerates nothing
-    // and applies nothing; Error() then says why.
-    explicit MutterDisplaySettings(const char* busAddress = nullptr);
+    // Connects to the bus at busAddress (null: the session bus) and reads the
+    // state of the compositor serving service once. A layer that cannot read
+    // it enumerates nothing and applies nothing; Error() then says why.
+    explicit MutterDisplaySettings(const char* busAddress = nullptr,
+                                   const DisplayConfigService& service = kMutterService);
     ~MutterDisplaySettings() override;
     MutterDisplaySettings(const MutterDisplaySettings&) = delete;
     MutterDisplaySettings& operator=(const MutterDisplaySettings&) = delete;

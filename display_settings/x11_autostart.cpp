@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "tavrimo_version.h"
+#include "x11_mode_store.h"
 
 namespace {
 
@@ -130,3 +131,17 @@ bool WriteAutostartEntry(const std::string& dir, const std::vector<std::string>&
 
     return ReplaceFile(dir, kAutostartFileName, content, error);
 }
+
+namespace {
+
+class LoginEntry final : public X11ModeStore {
+public:
+    bool Save(const X11Layout& layout, std::string* error) override
+    {
+        return WriteAutostartEntry(AutostartDir(), layout.loginCommand, error);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<X11ModeStore> LoginEntryStore() { return std::make_unique<LoginEntry>(); }

@@ -207,7 +207,9 @@ void X11DisplaySettings::ConnectionCloser::operator()(xcb_connection_t* c) const
     xcb_disconnect(c);
 }
 
-X11DisplaySettings::X11DisplaySettings(const char* displayName)
+X11DisplaySettings::X11DisplaySettings(const char* displayName,
+                                       std::unique_ptr<X11ModeStore> store)
+    : store_(store ? std::move(store) : LoginEntryStore())
 {
     int screen = 0;
     conn_.reset(xcb_connect(displayName, &screen));
@@ -313,14 +315,66 @@ int32_t X11DisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     const uint32_t modeId = dsp::LoadModeKey(*devMode);
     if (modeId == 0) return dsp::kDispChangeBadMode;
 
-    std::vector<std::string> loginCommand;
-    const int32_t result = Switch(modeId, &loginCommand);
+    X11Layout layout;
+    const int32_t result = Switch(modeId, &layout.loginCommand);
     if (result != dsp::kDispChangeSuccessful || (flags & dsp::kUpdateRegistry) == 0)
         return result;
+    layout.chosen = outputName_;
+    layout.outputs = ReadOutputs();
     std::string error;
-    return WriteAutostartEntry(AutostartDir(), loginCommand, &error)
-               ? dsp::kDispChangeSuccessful
-               : dsp::kDispChangeNotUpdated;
+    return store_->Save(layout, &error) ? dsp::kDispChangeSuccessful
+                                        : dsp::kDispChangeNotUpdated;
+}
+
+std::vector<X11OutputState> X11DisplaySettings::ReadOutputs()
+{
+    xcb_connection_t* c = conn_.get();
+    std::vector<X11OutputState> states;
+    Resources res;
+    const auto primaryCookie = xcb_randr_get_output_primary(c, screen_->root);
+    static constexpr char kEdid[] = "EDID";
+    const auto atomCookie = xcb_intern_atom(c, 1, sizeof kEdid - 1, kEdid);
+    const bool read = ReadResources(c, screen_->root, &res);
+    auto primary = Wait(c, primaryCookie, xcb_randr_get_output_primary_reply);
+    auto atom = Wait(c, atomCookie, xcb_intern_atom_reply);
+    if (!read) return states;
+    for (const auto id : res.outputs) {
+        auto info = Wait(c, xcb_randr_get_output_info(c, id, res.configTimestamp),
+                         xcb_randr_get_output_info_reply);
+        if (!info) continue;
+        X11OutputState o;
+        o.name = NameOf(*info);
+        o.connected = info->connection == XCB_RANDR_CONNECTION_CONNECTED;
+        o.primary = primary && primary->output == id;
+        if (info->crtc != XCB_NONE) {
+            auto crtc = Wait(c, xcb_randr_get_crtc_info(c, info->crtc, res.configTimestamp),
+                             xcb_randr_get_crtc_info_reply);
+            const auto mode = crtc ? res.modes.find(crtc->mode) : res.modes.end();
+            if (mode != res.modes.end()) {
+                o.on = true;
+                o.x = crtc->x;
+                o.y = crtc->y;
+                o.rotation = crtc->rotation;
+                o.width = mode->second.info.width;
+                o.height = mode->second.info.height;
+                o.dotClock = mode->second.info.dot_clock;
+                o.hTotal = mode->second.info.htotal;
+                o.vTotal = mode->second.info.vtotal;
+            }
+        }
+        if (atom && atom->atom != XCB_NONE) {
+            // An EDID block is 128 bytes, with extensions up to 256 and more.
+            auto prop = Wait(c, xcb_randr_get_output_property(c, id, atom->atom, XCB_ATOM_ANY, 0,
+                                                              256, 0, 0),
+                             xcb_randr_get_output_property_reply);
+            if (prop && prop->format == 8) {
+                const uint8_t* data = xcb_randr_get_output_property_data(prop.get());
+                o.edid.assign(data, data + xcb_randr_get_output_property_data_length(prop.get()));
+            }
+        }
+        states.push_back(std::move(o));
+    }
+    return states;
 }
 
 // Switches the output's CRTC to the mode, resizing the screen around it, all
@@ -421,20 +475,25 @@ int32_t X11DisplaySettings::Switch(uint32_t modeId, std::vector<std::string>* lo
     return dsp::kDispChangeFailed;
 }
 
-namespace {
-
-std::unique_ptr<DisplaySettings> OpenX11(bool /*forced*/, std::string* why)
+std::unique_ptr<DisplaySettings> OpenRandR(std::unique_ptr<X11ModeStore> store, std::string* why)
 {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         *why = "$DISPLAY is not set";
         return nullptr;
     }
-    auto settings = std::make_unique<X11DisplaySettings>(display);
+    auto settings = std::make_unique<X11DisplaySettings>(display, std::move(store));
     *why = settings->Error();
     // On Xwayland RandR is never used, even when asked for by name.
     if (settings->OnXwayland()) return nullptr;
     return settings;
+}
+
+namespace {
+
+std::unique_ptr<DisplaySettings> OpenX11(bool /*forced*/, std::string* why)
+{
+    return OpenRandR(nullptr, why);
 }
 
 }  // namespace

@@ -1,0 +1,354 @@
+// Cinnamon, Xfce and MATE on X11: the mode chosen is kept in the desktop's own
+// display store, and the desktop's own daemon brings it back. Each test runs
+// the real daemon on an Xvnc, a session bus and config folders of its own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "backend_registry.h"
+#include "desktop_daemons.h"
+#include "modes.h"
+#include "x11_display_settings.h"
+#include "x11_mate_store.h"
+#include "x11_xfce_store.h"
+#include "xdg_paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The current mode of the X server's output, as "WxH".
+std::string CurrentMode(const XServer& x)
+{
+    const XrandrOutput out = QueryXrandr(x);
+    const XrandrMode* m = out.Current();
+    return m ? std::to_string(m->width) + "x" + std::to_string(m->height) : "";
+}
+
+// Polls f until it returns want; its last value.
+template <class F>
+std::string Await(F f, const std::string& want, int timeoutMs = 10000)
+{
+    std::string got;
+    for (int waited = 0; (got = f()) != want && waited < timeoutMs; waited += 100)
+        std::this_thread::sleep_for(100ms);
+    return got;
+}
+
+// A line of modes whose mode is not the current one, and not want's size.
+size_t OtherLine(const std::vector<DspMode>& modes, const std::string& current)
+{
+    for (size_t i = 0; i < modes.size(); ++i) {
+        const std::string size =
+            std::to_string(modes[i].dmPelsWidth) + "x" + std::to_string(modes[i].dmPelsHeight);
+        if (size != current && modes[i].dmPelsWidth <= 1280) return i;
+    }
+    return modes.size();
+}
+
+std::string SizeOf(const DspMode& m)
+{
+    return std::to_string(m.dmPelsWidth) + "x" + std::to_string(m.dmPelsHeight);
+}
+
+// Runs the automatic choice in the daemon's session, with an older login
+// entry of ours in place; the chosen backend's name.
+class DesktopStore : public testing::Test {
+protected:
+    ChosenBackend Choose(const DesktopDaemon& daemon)
+    {
+        daemon.Use();
+        unsetenv("WAYLAND_DISPLAY");
+        fs::create_directories(LoginEntry().parent_path());
+        std::ofstream(LoginEntry()) << "[Desktop Entry]\nExec=xrandr --output X --mode 640x480\n";
+        return ChooseBackend(CompiledBackends(), nullptr);
+    }
+    fs::path LoginEntry() const { return fs::path(AutostartDir()) / kAutostartFileName; }
+};
+
+class Cinnamon : public DesktopStore {
+protected:
+    void SetUp() override { ASSERT_TRUE(muffin.Running()) << muffin.Log(); }
+    XvncServer x;
+    MuffinSession muffin{x};
+};
+
+TEST_F(Cinnamon, KeptInCinnamonMonitorsXmlWhenTheUserKeepsItAndMuffinRestoresIt)
+{
+    ChosenBackend chosen = Choose(muffin);
+    ASSERT_EQ(chosen.name, "muffin") << chosen.diagnostic;
+    const auto modes = Enumerate(*chosen.settings);
+    // muffin's modes are the X server's, without 640x480.
+    EXPECT_EQ(modes.size() + 1, QueryXrandr(x).modes.size());
+    const std::string before = CurrentMode(x);
+    const size_t k = OtherLine(modes, before);
+    ASSERT_LT(k, modes.size());
+    ASSERT_EQ(chosen.settings->ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    EXPECT_EQ(CurrentMode(x), SizeOf(modes[k]));
+    EXPECT_FALSE(fs::exists(LoginEntry())) << "an older entry would override Cinnamon's store";
+    ASSERT_TRUE(muffin.AnswerConfirmation(true)) << muffin.Log();
+    const std::string store = muffin.ConfigHome() + "/cinnamon-monitors.xml";
+    const std::string width = "<width>" + std::to_string(modes[k].dmPelsWidth) + "</width>";
+    EXPECT_NE(Await([&] { return ReadFile(store).find(width) != std::string::npos ? "y" : "n"; },
+                    "y"),
+              "n")
+        << ReadFile(store);
+
+    // Another client sets another mode; muffin, started again, restores its own.
+    ASSERT_EQ(x.Run({"xrandr", "--output", "VNC-0", "--mode", before}).status, 0);
+    ASSERT_TRUE(muffin.Restart()) << muffin.Log();
+    EXPECT_EQ(Await([&] { return CurrentMode(x); }, SizeOf(modes[k])), SizeOf(modes[k]));
+}
+
+TEST_F(Cinnamon, RestoringThePreviousConfigurationWritesNothing)
+{
+    ChosenBackend chosen = Choose(muffin);
+    ASSERT_EQ(chosen.name, "muffin") << chosen.diagnostic;
+    const auto modes = Enumerate(*chosen.settings);
+    const std::string before = CurrentMode(x);
+    const size_t k = OtherLine(modes, before);
+    ASSERT_EQ(chosen.settings->ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    ASSERT_TRUE(muffin.AnswerConfirmation(false)) << muffin.Log();
+    EXPECT_EQ(Await([&] { return CurrentMode(x); }, before), before);
+    EXPECT_FALSE(fs::exists(muffin.ConfigHome() + "/cinnamon-monitors.xml"));
+}
+
+// Switches the chosen backend to a line other than the current mode, as OK
+// does; that line's size.
+std::string SwitchToAnother(ChosenBackend& chosen, const XServer& x)
+{
+    const auto modes = Enumerate(*chosen.settings);
+    const size_t k = OtherLine(modes, CurrentMode(x));
+    if (k == modes.size()) return "";
+    if (chosen.settings->ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry) !=
+        dsp::kDispChangeSuccessful)
+        return "";
+    return SizeOf(modes[k]);
+}
+
+class Xfce : public DesktopStore {
+protected:
+    void SetUp() override { ASSERT_TRUE(xfce.Running()) << xfce.Log(); }
+    XvncServer x;
+    XfceSession xfce{x};
+};
+
+TEST_F(Xfce, KeptInXfconfAndXfsettingsdRestoresItWhenStartedAgain)
+{
+    ChosenBackend chosen = Choose(xfce);
+    ASSERT_EQ(chosen.name, "xfce") << chosen.diagnostic;
+    const std::string before = CurrentMode(x);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    EXPECT_EQ(CurrentMode(x), mode);
+    EXPECT_FALSE(fs::exists(LoginEntry())) << "an older entry would override xfsettingsd";
+    // The whole output, as Xfce's Display settings would have written it.
+    EXPECT_EQ(xfce.Property("/Default/VNC-0"), "VNC-0");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Active"), "true");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Resolution"), mode);
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/RefreshRate").substr(0, 2), "60");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Primary"), "false") << "as RandR has it";
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Position/X"), "0");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Rotation"), "0");
+
+    ASSERT_EQ(x.Run({"xrandr", "--output", "VNC-0", "--mode", before}).status, 0);
+    ASSERT_TRUE(xfce.Restart()) << xfce.Log();
+    EXPECT_EQ(Await([&] { return CurrentMode(x); }, mode), mode);
+}
+
+TEST_F(Xfce, AnOutputTheSchemeKnowsChangesOnlyItsModeAndEverythingElseStays)
+{
+    const struct {
+        const char* property;
+        const char* type;
+        const char* value;
+    } kept[] = {
+        {"/Default/VNC-0", "string", "Monitor of the user"},
+        {"/Default/VNC-0/Active", "bool", "true"},
+        {"/Default/VNC-0/Resolution", "string", "1024x768"},
+        {"/Default/VNC-0/RefreshRate", "double", "60.0"},
+        {"/Default/VNC-0/Scale/X", "double", "1.0"},
+        {"/Default/VNC-0/X-Unknown", "string", "kept"},
+        {"/Default/HDMI-1", "string", "Another monitor"},
+        {"/Default/HDMI-1/Resolution", "string", "1920x1080"},
+        {"/Profile2/VNC-0/Resolution", "string", "1024x768"},
+        // A profile of the user's that xfsettingsd may apply in place of Default.
+        {"/Profile1/VNC-0", "string", "VNC-0"},
+        {"/Profile1/VNC-0/Resolution", "string", "1024x768"},
+        {"/ActiveProfile", "string", "Profile1"},
+    };
+    for (const auto& p : kept) ASSERT_TRUE(xfce.SetProperty(p.property, p.type, p.value));
+    ChosenBackend chosen = Choose(xfce);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Resolution"), mode);
+    EXPECT_EQ(xfce.Property("/Default/VNC-0"), "Monitor of the user");
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/Primary"), "") << "not written where it was not";
+    EXPECT_EQ(xfce.Property("/Default/VNC-0/X-Unknown"), "kept");
+    EXPECT_EQ(xfce.Property("/Default/HDMI-1/Resolution"), "1920x1080");
+    EXPECT_EQ(xfce.Property("/Profile1/VNC-0/Resolution"), mode) << "the active profile";
+    EXPECT_EQ(xfce.Property("/Profile2/VNC-0/Resolution"), "1024x768") << "not the active profile";
+}
+
+class Mate : public DesktopStore {
+protected:
+    void SetUp() override { ASSERT_TRUE(mate.Running()) << mate.Log(); }
+    std::string Store() const { return ReadFile(mate.ConfigHome() + "/monitors.xml"); }
+    XvncServer x;
+    MateSession mate{x};
+};
+
+TEST_F(Mate, KeptInMonitorsXmlVersion1AndTheDaemonRestoresItWhenStartedAgain)
+{
+    ChosenBackend chosen = Choose(mate);
+    ASSERT_EQ(chosen.name, "mate") << chosen.diagnostic;
+    const std::string before = CurrentMode(x);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    EXPECT_EQ(CurrentMode(x), mode);
+    EXPECT_FALSE(fs::exists(LoginEntry())) << "an older entry would override MATE's store";
+    const std::string xml = Store();
+    EXPECT_NE(xml.find("<monitors version=\"1\">"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<width>" + mode.substr(0, mode.find('x')) + "</width>"),
+              std::string::npos)
+        << xml;
+
+    ASSERT_EQ(x.Run({"xrandr", "--output", "VNC-0", "--mode", before}).status, 0);
+    ASSERT_TRUE(mate.Restart()) << mate.Log();
+    EXPECT_EQ(Await([&] { return CurrentMode(x); }, mode), mode) << mate.Log();
+}
+
+TEST_F(Mate, OtherConfigurationsCommentsAndUnknownElementsStayAndTheMatchingOneChanges)
+{
+    const std::string path = mate.ConfigHome() + "/monitors.xml";
+    std::ofstream(path) << R"(<monitors version="1">
+  <!-- the user's -->
+  <configuration>
+      <clone>no</clone>
+      <output name="HDMI-1">
+          <vendor>DEL</vendor>
+          <product>0x4097</product>
+          <serial>0x31323334</serial>
+          <width>1920</width>
+          <height>1080</height>
+          <rate>60</rate>
+          <x>0</x>
+          <y>0</y>
+          <rotation>normal</rotation>
+          <reflect_x>no</reflect_x>
+          <reflect_y>no</reflect_y>
+          <primary>yes</primary>
+      </output>
+  </configuration>
+  <configuration>
+      <clone>no</clone>
+      <output name="VNC-0">
+          <vendor>???</vendor>
+          <product>0x0000</product>
+          <serial>0x00000000</serial>
+          <width>1024</width>
+          <height>768</height>
+          <rate>60</rate>
+          <x>0</x>
+          <y>0</y>
+          <rotation>normal</rotation>
+          <reflect_x>no</reflect_x>
+          <reflect_y>no</reflect_y>
+          <primary>yes</primary>
+          <future>kept</future>
+      </output>
+  </configuration>
+</monitors>
+)";
+    ChosenBackend chosen = Choose(mate);
+    const std::string mode = SwitchToAnother(chosen, x);
+    ASSERT_NE(mode, "");
+    const std::string xml = Store();
+    for (const char* part : {"<!-- the user's -->", "<vendor>DEL</vendor>", "<width>1920</width>",
+                             "<future>kept</future>"})
+        EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
+    EXPECT_EQ(xml.find("<width>1024</width>"), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("<configuration>", xml.find("VNC-0")), std::string::npos)
+        << "changed in place, not added\n" << xml;
+    ASSERT_TRUE(mate.Restart()) << mate.Log();
+    EXPECT_EQ(CurrentMode(x), mode) << mate.Log();
+}
+
+TEST(MateStore, GnomesVersion2FileIsNeverReplacedTheLoginEntryKeepsTheModeInstead)
+{
+    XvncServer x;
+    TempDir config;
+    ASSERT_TRUE(x.Running());
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    const std::string gnome = "<monitors version=\"2\">\n  <configuration/>\n</monitors>\n";
+    std::ofstream(config.Path() + "/monitors.xml") << gnome;
+    X11DisplaySettings layer(x.Display().c_str(), MateStore());
+    const auto modes = Enumerate(layer);
+    const size_t k = OtherLine(modes, CurrentMode(x));
+    ASSERT_LT(k, modes.size());
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    EXPECT_EQ(ReadFile(config.Path() + "/monitors.xml"), gnome);
+    EXPECT_TRUE(fs::exists(config.Path() + "/autostart/" + kAutostartFileName));
+}
+
+// What real monitors have and Xvnc does not: rates off the whole hertz, output
+// names with characters xfconf does not take, an EDID.
+TEST(DesktopStoreValues, RatesNamesAndEdidAsTheDaemonsReadThem)
+{
+    const struct {
+        uint32_t dotClock;
+        uint16_t hTotal, vTotal;
+        int mate;  // MATE applies a stored rate only where it equals its own rounding
+    } rates[] = {
+        {148500000, 2200, 1125, 60},  // 60.000
+        {148351648, 2200, 1125, 60},  // 59.940
+        {25175000, 800, 525, 60},     // 59.940
+        {74176000, 1650, 750, 60},    // 59.940
+        {31500000, 840, 500, 75},     // 75.000
+        {49500000, 1056, 625, 75},    // 75.000
+        {27000000, 858, 1050, 30},    // 29.970
+        {0, 0, 0, 0},
+    };
+    for (const auto& r : rates) {
+        X11OutputState o;
+        o.dotClock = r.dotClock;
+        o.hTotal = r.hTotal;
+        o.vTotal = r.vTotal;
+        EXPECT_EQ(MateRate(o), r.mate) << r.dotClock;
+    }
+    EXPECT_EQ(XfconfOutputName("DP-1.2"), "DP-1_2");
+    EXPECT_EQ(XfconfOutputName("HDMI-A-1"), "HDMI-A-1");
+    EXPECT_EQ(XfconfOutputName("a b:c<d>"), "a_b_c<d>");
+
+    X11Layout layout;
+    layout.chosen = "DP-1.2";
+    X11OutputState o;
+    o.name = "DP-1.2";
+    o.connected = o.on = true;
+    o.width = 1920;
+    o.height = 1080;
+    o.dotClock = 148500000;
+    o.hTotal = 2200;
+    o.vTotal = 1125;
+    o.rotation = 2 | 0x10;  // turned left, mirrored left to right
+    o.edid.assign(128, 0);
+    layout.outputs = {o};
+    const XfconfProperties set = XfconfChanges(layout, {});
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2")), "DP-1.2");
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2/Resolution")), "1920x1080");
+    EXPECT_DOUBLE_EQ(std::get<double>(set.at("/Default/DP-1_2/RefreshRate")), 60.0);
+    EXPECT_EQ(std::get<int32_t>(set.at("/Default/DP-1_2/Rotation")), 90);
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2/Reflection")), "X");
+    // The SHA-1 of the EDID's first block, as xfsettingsd matches it.
+    EXPECT_EQ(std::get<std::string>(set.at("/Default/DP-1_2/EDID")),
+              "0ae4f711ef5d6e9d26c611fd2c8c8ac45ecbf9e7");
+}
+
+}  // namespace
