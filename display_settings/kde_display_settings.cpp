@@ -201,10 +201,10 @@ KdeDisplaySettings::KdeDisplaySettings(const char* socket)
     outputName_ = device->name;
     for (const auto& mode : device->modes) {
         if (!mode->Real()) continue;
-        modeSerials_.push_back(mode->serial);
+        listed_.push_back({mode->serial, mode->width, mode->height, mode->refresh});
         modes_.push_back(dsp::CompositorMode(outputName_, mode->width, mode->height,
                                              mode->refresh / 1000.0, device->transform, false,
-                                             static_cast<uint32_t>(modeSerials_.size())));
+                                             static_cast<uint32_t>(listed_.size())));
     }
 }
 
@@ -222,7 +222,8 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     if ((flags & ~dsp::kUpdateRegistry) != 0) return dsp::kDispChangeBadFlags;
     if (outputName_.empty() || !session_->wl.Ok()) return dsp::kDispChangeFailed;
     const uint32_t key = dsp::LoadModeKey(*devMode);
-    if (key == 0 || key > modeSerials_.size()) return dsp::kDispChangeBadMode;
+    if (key == 0 || key > listed_.size()) return dsp::kDispChangeBadMode;
+    const Listed& line = listed_[key - 1];
 
     // What the compositor said since the list was read comes in first.
     WaylandConnection& wl = session_->wl;
@@ -230,8 +231,12 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     Device* device = session_->Named(outputName_);
     // KWin takes a mode for an output that is off, and the screen stays dark.
     if (device == nullptr || !device->enabled) return dsp::kDispChangeFailed;
-    Mode* mode = device->Find(modeSerials_[key - 1]);
-    if (mode == nullptr) return dsp::kDispChangeBadMode;
+    // A mode object gone, or no longer of the line's size and rate, is not
+    // the line's mode any more.
+    Mode* mode = device->Find(line.serial);
+    if (mode == nullptr || mode->width != line.width || mode->height != line.height ||
+        mode->refresh != line.refresh)
+        return dsp::kDispChangeBadMode;
 
     Answer answer = Answer::None;
     const Proxy configuration(

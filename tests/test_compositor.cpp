@@ -6,13 +6,16 @@
 //
 //   test_compositor --socket NAME [--log FILE] [--no-kde] [--no-wlr]
 //                   [--order NAME,...] [--fail] [--cancel N] [--die-on-apply]
-//                   [--vanish K | --off] OUTPUT...
+//                   [--vanish K | --off | --resize K:WxH@mHz] OUTPUT...
 //   OUTPUT: NAME/WxH@mHz,WxH@mHz,.../key=value,...  with keys current (a
-//   mode's index), transform, x, y, scale, and the word disabled.
+//   mode's index), transform, x, y, scale, and the words disabled and
+//   standin (one mode object that a custom mode resizes in place, as
+//   wlroots 0.18 gives an output without modes of its own).
 //
 // Each applied configuration is written to the log, a line per output; on
 // SIGUSR1 mode K of the first output goes away (with --off, the output is
-// turned off) and "vanished" is logged.
+// turned off; with --resize, mode K of the first output changes its size in
+// place) and "vanished" is logged.
 #include <wayland-server.h>
 
 #include <algorithm>
@@ -49,6 +52,7 @@ struct OutputSpec {
     std::vector<ModeSpec> modes;
     int current = 0;
     bool enabled = true;
+    bool standin = false;
     int x = 0;
     int y = 0;
     int transform = 0;
@@ -72,6 +76,8 @@ struct Server {
     int cancel = 0;
     int vanish = -1;
     bool off = false;
+    int resize = -1;
+    ModeSpec resized;
     uint32_t serial = 1;
     // Live resources, by kind, with the output a device or head stands for.
     std::vector<std::pair<wl_resource*, size_t>> devices, heads;
@@ -252,6 +258,22 @@ const struct kde_output_order_v1_interface kOrderImpl{
 
 // ---- wlroots output management ---------------------------------------------
 
+// Tells every client the size and rate mode m of output o has now.
+void Resend(size_t o, size_t m)
+{
+    const ModeSpec& spec = g.outputs[o].modes[m];
+    for (const auto& [r, ref] : g.modes) {
+        if (ref.output != o || ref.mode != m) continue;
+        if (ref.kde) {
+            kde_output_device_mode_v2_send_size(r, spec.width, spec.height);
+            kde_output_device_mode_v2_send_refresh(r, spec.refresh);
+        } else {
+            zwlr_output_mode_v1_send_size(r, spec.width, spec.height);
+            zwlr_output_mode_v1_send_refresh(r, spec.refresh);
+        }
+    }
+}
+
 const struct zwlr_output_mode_v1_interface kModeImpl{
     [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
 };
@@ -375,6 +397,8 @@ void ApplyWlr(wl_resource* r, WlrConfiguration* c)
                 return;
             }
             o.current = static_cast<int>(ref->mode);
+        } else if (h.custom && o.standin) {
+            o.modes[static_cast<size_t>(o.current)] = {h.width, h.height, h.refresh, false};
         } else if (h.custom) {
             o.modes.push_back({h.width, h.height, h.refresh, true});  // custom: never announced
             o.current = static_cast<int>(o.modes.size() - 1);
@@ -391,6 +415,8 @@ void ApplyWlr(wl_resource* r, WlrConfiguration* c)
             return;
         }
     g.outputs = next;
+    for (size_t i = 0; i < g.outputs.size(); ++i)
+        if (g.outputs[i].standin) Resend(i, static_cast<size_t>(g.outputs[i].current));
     for (size_t i = 0; i < g.outputs.size(); ++i) g.Log("wlr " + Describe(g.outputs[i]));
     zwlr_output_configuration_v1_send_succeeded(r);
     ++g.serial;
@@ -465,6 +491,18 @@ int Vanish(int, void*)
         g.Log("vanished");
         return 0;
     }
+    if (g.resize >= 0 && !g.outputs.empty() &&
+        static_cast<size_t>(g.resize) < g.outputs[0].modes.size()) {
+        g.outputs[0].modes[static_cast<size_t>(g.resize)] = g.resized;
+        Resend(0, static_cast<size_t>(g.resize));
+        for (const auto& [dev, index] : g.devices)
+            if (index == 0) kde_output_device_v2_send_done(dev);
+        ++g.serial;
+        for (wl_resource* m : g.managers) zwlr_output_manager_v1_send_done(m, g.serial);
+        wl_display_flush_clients(g.display);
+        g.Log("vanished");
+        return 0;
+    }
     if (g.vanish < 0 || g.outputs.empty()) return 0;
     const auto k = static_cast<size_t>(g.vanish);
     OutputSpec& o = g.outputs[0];
@@ -507,6 +545,7 @@ bool ParseOutput(const std::string& arg, OutputSpec* o)
         const std::string key = spec.substr(0, eq);
         const std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
         if (key == "disabled") o->enabled = false;
+        else if (key == "standin") o->standin = true;
         else if (key == "current") o->current = std::atoi(value.c_str());
         else if (key == "transform") o->transform = std::atoi(value.c_str());
         else if (key == "x") o->x = std::atoi(value.c_str());
@@ -535,6 +574,14 @@ int main(int argc, char** argv)
         else if (a == "--cancel") g.cancel = std::atoi(next().c_str());
         else if (a == "--vanish") g.vanish = std::atoi(next().c_str());
         else if (a == "--off") g.off = true;
+        else if (a == "--resize") {
+            const std::string spec = next();
+            if (std::sscanf(spec.c_str(), "%d:%dx%d@%d", &g.resize, &g.resized.width,
+                            &g.resized.height, &g.resized.refresh) != 4) {
+                std::fprintf(stderr, "test_compositor: cannot read --resize %s\n", spec.c_str());
+                return 2;
+            }
+        }
         else if (a == "--order") {
             std::stringstream names(next());
             std::string name;

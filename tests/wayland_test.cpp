@@ -80,6 +80,8 @@ TEST(ScriptedCompositor, FaultsReportFailureAndChangeNothing)
         {"cancelled once, sent again", {"--cancel", "1"}, false, false, dsp::kDispChangeSuccessful, true},
         {"cancelled twice", {"--cancel", "2"}, false, false, dsp::kDispChangeFailed, false},
         {"mode vanished", {"--vanish", "1"}, true, false, dsp::kDispChangeBadMode, false},
+        {"mode resized in place", {"--resize", "1:800x600@60000"}, true, false,
+         dsp::kDispChangeBadMode, false},
         {"output turned off", {"--off"}, true, false, dsp::kDispChangeFailed, false},
         {"died answering", {"--die-on-apply"}, false, false, dsp::kDispChangeFailed, false},
         {"died before OK", {}, false, true, dsp::kDispChangeFailed, false},
@@ -140,6 +142,43 @@ TEST(ScriptedCompositor, TheCurrentOutputIsPlasmasFirstOrTheFirstEnabledHead)
         EXPECT_STREQ(modes[0].dmDeviceName, t.output);
         EXPECT_EQ(modes[0].dmPelsWidth, t.width);
         EXPECT_EQ(modes[0].dmPelsHeight, t.height);
+    }
+}
+
+TEST(ScriptedCompositor, AWlrootsModeObjectResizedInPlaceAppliesTheLinesOwnSizeOrNothing)
+{
+    struct Case {
+        const char* output;
+        const char* resize;  // another client's switch between the fill and OK
+        size_t line;
+        int32_t result;
+        const char* applied;  // the compositor's log line, or null
+    } cases[] = {
+        // wlroots 0.18 headless: one object that follows the output, rate 0 or not.
+        {"A/1280x720@60000/standin", "0:800x600@60000", 0, dsp::kDispChangeSuccessful,
+         "wlr A 1280x720@60000 mode 0 at 0,0 transform 0 scale 1"},
+        {"A/1280x720@0/standin", "0:800x600@0", 0, dsp::kDispChangeSuccessful,
+         "wlr A 1280x720@0 mode 0 at 0,0 transform 0 scale 1"},
+        // Another object of exactly the line's size and rate stands for it.
+        {"A/1280x720@60000,1280x720@60000", "0:800x600@60000", 0, dsp::kDispChangeSuccessful,
+         "wlr A 1280x720@60000 mode 1 at 0,0 transform 0 scale 1"},
+        // Among several modes no custom mode is made up.
+        {"A/1280x720@60000,1024x768@60000", "0:800x600@60000", 0, dsp::kDispChangeBadMode,
+         nullptr},
+    };
+    for (const Case& t : cases) {
+        SCOPED_TRACE(std::string(t.output) + " " + t.resize);
+        ScriptedCompositor c({"--resize", t.resize, t.output});
+        ASSERT_TRUE(c.Running());
+        c.Use();
+        WlrDisplaySettings layer(nullptr, "");
+        const auto modes = Enumerate(layer);
+        ASSERT_GT(modes.size(), t.line);
+        ASSERT_TRUE(c.Vanish());
+        EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[t.line], 0), t.result);
+        const auto applied = Applied(c, "wlr ");
+        EXPECT_EQ(applied, t.applied ? std::vector<std::string>{t.applied}
+                                     : std::vector<std::string>{});
     }
 }
 

@@ -47,6 +47,20 @@ protected:
 
     std::string ModeFile() const { return SwayModeDir() + "/" + kSwayModeFileName; }
 
+    // The line that keeps output name in the mode sway shows it in now, with
+    // sway's rate where it names one (headless outputs have none from
+    // wlroots 0.18 on).
+    std::string ShownLine(const std::string& name) const
+    {
+        const auto o = Shown(name);
+        if (!o) return "";
+        const std::string rate = o->refresh.empty() || std::stod(o->refresh) == 0
+                                     ? ""
+                                     : "@" + o->refresh + "Hz";
+        return "output " + name + " mode " + std::to_string(o->width) + "x" +
+               std::to_string(o->height) + rate + "\n";
+    }
+
     bool Included() const { return GetParam(); }
     SwaySession sway{Included()};
 };
@@ -85,7 +99,8 @@ TEST_P(Sway, HeadsWithoutModesListTheirSizeAndSwitchBackToIt)
         EXPECT_FALSE(fs::exists(ModeFile())) << "sway would never read it";
         return;
     }
-    EXPECT_EQ(ReadFile(ModeFile()), "output " + name + " mode 1280x720@60.000Hz\n");
+    EXPECT_EQ(ReadFile(ModeFile()), ShownLine(name));
+    EXPECT_TRUE(ReadFile(ModeFile()).starts_with("output " + name + " mode 1280x720"));
     // What the file says, sway applies again when it reads its configuration.
     sway.GiveConfigToUser();
     ASSERT_EQ(sway.Msg({"output", name, "mode", "800x600@60Hz"}).status, 0);
@@ -118,7 +133,7 @@ TEST_P(Sway, RealProgramAsTheUserDownAndAltOSwitches)
     EXPECT_TRUE(Shows(name, 1280, 720)) << ReadFile(err);
     if (Included()) {
         for (int i = 0; i < 30 && !fs::exists(ModeFile()); ++i) std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(ReadFile(ModeFile()), "output " + name + " mode 1280x720@60.000Hz\n");
+        EXPECT_EQ(ReadFile(ModeFile()), ShownLine(name));
     }
     StopProcess(app);
 }
