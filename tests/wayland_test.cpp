@@ -145,6 +145,55 @@ TEST(ScriptedCompositor, TheCurrentOutputIsPlasmasFirstOrTheFirstEnabledHead)
     }
 }
 
+TEST(ScriptedCompositor, PlasmaDevicesComeFromTheRegistryAtTheVersionBothKnowAndGoWhenRemoved)
+{
+    struct Case {
+        std::vector<std::string> flags;
+        const char* bound;  // what the compositor logs for the layer's bind
+        bool removed;       // the first output's device goes between the fill and OK
+    } cases[] = {
+        {{"--registry", "21"}, "registry bound at version 21", false},
+        {{"--registry", "23"}, "registry bound at version 23", false},
+        {{"--registry", "23", "--device-globals"}, "registry bound at version 23", false},
+        {{}, "device global bound at version 2", false},
+        {{"--registry", "23", "--remove"}, "registry bound at version 23", true},
+        {{"--remove"}, "device global bound at version 2", true},
+    };
+    for (const Case& t : cases) {
+        std::vector<std::string> args = t.flags;
+        args.insert(args.end(), {kMain, "B/800x600@60000/x=1920"});
+        SCOPED_TRACE(testing::PrintToString(args));
+        ScriptedCompositor c(args);
+        ASSERT_TRUE(c.Running());
+        c.Use();
+        KdeDisplaySettings layer;
+        ASSERT_EQ(layer.Error(), "");
+        const auto modes = Enumerate(layer);
+        ASSERT_EQ(modes.size(), 4u);
+        EXPECT_STREQ(modes[0].dmDeviceName, "A");
+        const bool viaRegistry = !t.flags.empty() && t.flags[0] == "--registry";
+        const auto log = c.Log();
+        const auto count = [&log](const std::string& line) {
+            return std::count(log.begin(), log.end(), line);
+        };
+        // Each output once, by one way.
+        EXPECT_EQ(count(t.bound), viaRegistry ? 1 : 2);
+        EXPECT_EQ(count("device global bound at version 2"), viaRegistry ? 0 : 2);
+        if (t.removed) {
+            ASSERT_TRUE(c.Vanish());
+        }
+        EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0),
+                  t.removed ? dsp::kDispChangeFailed : dsp::kDispChangeSuccessful);
+        const auto applied = Applied(c, "kde A ");
+        EXPECT_EQ(applied, t.removed ? std::vector<std::string>{}
+                                     : std::vector<std::string>{
+                                           "kde A 1920x1080@59940 mode 1 at 0,0 transform 0 scale 1"});
+        if (t.removed && viaRegistry) {
+            EXPECT_TRUE(c.Logs("released", 2000)) << "a removed device is released";
+        }
+    }
+}
+
 TEST(ScriptedCompositor, AWlrootsModeObjectResizedInPlaceAppliesTheLinesOwnSizeOrNothing)
 {
     struct Case {
