@@ -477,6 +477,10 @@ int32_t WlrDisplaySettings::ReadBack(const Choice& choice, Choice* shown)
     *shown = st.mode != nullptr ? Choice{st.mode->serial, st.mode->width, st.mode->height,
                                          st.mode->refresh}
                                 : Choice{0, st.width, st.height, st.refresh};
+    // A mode object cannot say that its rate went back to none; the output's
+    // own current mode can.
+    if (const Output* o = session_->OutputNamed(outputName_))
+        *shown = Choice{shown->serial, o->width, o->height, o->refresh};
     // A rate of 0 says only that the compositor names none.
     const bool rateAgrees =
         choice.refresh == 0 || shown->refresh == 0 || shown->refresh == choice.refresh;
