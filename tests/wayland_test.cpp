@@ -155,6 +155,8 @@ TEST(ScriptedCompositor, PlasmaDevicesComeFromTheRegistryAtTheVersionBothKnowAnd
         {{"--registry", "21"}, "registry bound at version 21", false},
         {{"--registry", "23"}, "registry bound at version 23", false},
         {{"--registry", "23", "--device-globals"}, "registry bound at version 23", false},
+        // Below 21 binding the registry is a protocol error: the devices' globals serve.
+        {{"--registry", "20", "--device-globals"}, "device global bound at version 2", false},
         {{}, "device global bound at version 2", false},
         {{"--registry", "23", "--remove"}, "registry bound at version 23", true},
         {{"--remove"}, "device global bound at version 2", true},
@@ -171,7 +173,7 @@ TEST(ScriptedCompositor, PlasmaDevicesComeFromTheRegistryAtTheVersionBothKnowAnd
         const auto modes = Enumerate(layer);
         ASSERT_EQ(modes.size(), 4u);
         EXPECT_STREQ(modes[0].dmDeviceName, "A");
-        const bool viaRegistry = !t.flags.empty() && t.flags[0] == "--registry";
+        const bool viaRegistry = std::string(t.bound).starts_with("registry");
         const auto log = c.Log();
         const auto count = [&log](const std::string& line) {
             return std::count(log.begin(), log.end(), line);
