@@ -69,11 +69,16 @@ function(tavrimo_wayland_protocol target xml)
 endfunction()
 
 if(TAVRIMO_WITH_KDE)
+  # The output-device protocol at the version Plasma 6.7 speaks is ours;
+  # management and order as Debian's plasma-wayland-protocols has them.
   find_package(PlasmaWaylandProtocols REQUIRED)
-  set(kde_protocols ${PLASMA_WAYLAND_PROTOCOLS_DIR})
+  set(kde_protocol_files
+    ${CMAKE_SOURCE_DIR}/display_settings/protocols/kde-output-device-v2.xml
+    ${PLASMA_WAYLAND_PROTOCOLS_DIR}/kde-output-management-v2.xml
+    ${PLASMA_WAYLAND_PROTOCOLS_DIR}/kde-output-order-v1.xml)
   add_library(tavrimo_kde STATIC display_settings/kde_display_settings.cpp)
-  foreach(protocol kde-output-device-v2 kde-output-management-v2 kde-output-order-v1)
-    tavrimo_wayland_protocol(tavrimo_kde ${kde_protocols}/${protocol}.xml)
+  foreach(xml ${kde_protocol_files})
+    tavrimo_wayland_protocol(tavrimo_kde ${xml})
   endforeach()
   target_include_directories(tavrimo_kde PUBLIC display_settings)
   target_link_libraries(tavrimo_kde PUBLIC tavrimo_wayland tavrimo_xdg PRIVATE tavrimo_warnings)

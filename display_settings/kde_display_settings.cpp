@@ -14,21 +14,31 @@
 
 namespace {
 
-// The versions this client knows.
-constexpr uint32_t kDeviceVersion = 2;
+// The versions this client knows. Devices that are globals of their own
+// (Plasma 5.27 to 6.6) are bound at 2; the registry that announces them on
+// Plasma 6.7 and later refuses any version below 21, and its devices take
+// its version.
+constexpr uint32_t kDeviceGlobalVersion = 2;
+constexpr uint32_t kRegistryVersion = 23;
+constexpr uint32_t kRegistryMinVersion = 21;
 constexpr uint32_t kManagementVersion = 3;
 constexpr uint32_t kOrderVersion = 1;
+
+constexpr auto kReleaseDevice =
+    &ReleaseOrDestroy<kde_output_device_v2, kde_output_device_v2_release,
+                      KDE_OUTPUT_DEVICE_V2_RELEASE_SINCE_VERSION>;
 
 using Mode = AnnouncedMode;
 
 struct Device {
-    uint32_t global = 0;
+    uint32_t global = 0;  // 0: announced by the registry
     Proxy proxy;
     std::string name;
     std::string model;
     int32_t transform = 0;
     bool enabled = false;
     bool done = false;
+    bool removed = false;
     std::vector<std::unique_ptr<Mode>> modes;
     Mode* current = nullptr;
     uint64_t* serials = nullptr;  // the session's counter
@@ -51,6 +61,7 @@ const kde_output_device_mode_v2_listener kModeListener{
     },
     kIgnoreEvent,  // preferred
     [](void* data, kde_output_device_mode_v2*) { static_cast<Mode*>(data)->gone = true; },
+    kIgnoreEvent,  // flags
 };
 
 const kde_output_device_v2_listener kDeviceListener{
@@ -87,6 +98,61 @@ const kde_output_device_v2_listener kDeviceListener{
     kIgnoreEvent,  // rgb_range
     [](void* data, kde_output_device_v2*, const char* name) {
         static_cast<Device*>(data)->name = name != nullptr ? name : "";
+    },
+    kIgnoreEvent,  // high_dynamic_range
+    kIgnoreEvent,  // sdr_brightness
+    kIgnoreEvent,  // wide_color_gamut
+    kIgnoreEvent,  // auto_rotate_policy
+    kIgnoreEvent,  // icc_profile_path
+    kIgnoreEvent,  // brightness_metadata
+    kIgnoreEvent,  // brightness_overrides
+    kIgnoreEvent,  // sdr_gamut_wideness
+    kIgnoreEvent,  // color_profile_source
+    kIgnoreEvent,  // brightness
+    kIgnoreEvent,  // color_power_tradeoff
+    kIgnoreEvent,  // dimming
+    kIgnoreEvent,  // replication_source
+    kIgnoreEvent,  // ddc_ci_allowed
+    kIgnoreEvent,  // max_bits_per_color
+    kIgnoreEvent,  // max_bits_per_color_range
+    kIgnoreEvent,  // automatic_max_bits_per_color_limit
+    kIgnoreEvent,  // edr_policy
+    kIgnoreEvent,  // sharpness
+    kIgnoreEvent,  // priority
+    kIgnoreEvent,  // auto_brightness
+    [](void* data, kde_output_device_v2*) {
+        auto* d = static_cast<Device*>(data);
+        d->removed = true;
+        d->proxy.reset();  // the compositor asks for the release
+    },
+    kIgnoreEvent,  // hdr_icc_profile_path
+    kIgnoreEvent,  // hdr_color_profile_source
+    kIgnoreEvent,  // abm_level
+};
+
+// Devices as the registry announces them.
+struct Registry {
+    std::vector<std::unique_ptr<Device>>* devices = nullptr;
+    uint64_t* serials = nullptr;
+};
+
+void AddDevice(std::vector<std::unique_ptr<Device>>* devices, uint64_t* serials, Proxy proxy,
+               uint32_t global)
+{
+    auto d = std::make_unique<Device>();
+    d->global = global;
+    d->serials = serials;
+    d->proxy = std::move(proxy);
+    kde_output_device_v2_add_listener(As<kde_output_device_v2>(d->proxy), &kDeviceListener,
+                                      d.get());
+    devices->push_back(std::move(d));
+}
+
+const kde_output_device_registry_v2_listener kRegistryListener{
+    kIgnoreEvent,  // finished
+    [](void* data, kde_output_device_registry_v2*, kde_output_device_v2* device) {
+        auto* r = static_cast<Registry*>(data);
+        AddDevice(r->devices, r->serials, Proxy(AsProxy(device), ProxyDeleter{kReleaseDevice}), 0);
     },
 };
 
@@ -126,15 +192,21 @@ struct KdeDisplaySettings::Session {
     Proxy orderProxy;
     Order order;
     std::vector<std::unique_ptr<Device>> devices;
+    Registry announced{&devices, &serials};
+    Proxy registry;
 
     // Binds what the layer needs and reads every device to its done event.
     bool Read(std::string* error)
     {
         if (!wl.Ok()) return *error = wl.Error(), false;
         const auto* managementGlobal = wl.Find("kde_output_management_v2");
+        const auto* registryGlobal = wl.Find("kde_output_device_registry_v2");
+        if (registryGlobal != nullptr && registryGlobal->version < kRegistryMinVersion)
+            registryGlobal = nullptr;
         const auto deviceGlobals = wl.FindAll("kde_output_device_v2");
-        if (managementGlobal == nullptr || deviceGlobals.empty()) {
-            *error = "the compositor offers no kde_output_management_v2 and kde_output_device_v2";
+        if (managementGlobal == nullptr || (registryGlobal == nullptr && deviceGlobals.empty())) {
+            *error = "the compositor offers no kde_output_management_v2 and no "
+                     "kde_output_device_registry_v2 or kde_output_device_v2";
             return false;
         }
         management = wl.Bind(*managementGlobal, &kde_output_management_v2_interface,
@@ -148,22 +220,31 @@ struct KdeDisplaySettings::Session {
             kde_output_order_v1_add_listener(As<kde_output_order_v1>(orderProxy), &kOrderListener,
                                              &order);
         }
-        for (const auto* g : deviceGlobals) {
-            auto d = std::make_unique<Device>();
-            d->global = g->name;
-            d->serials = &serials;
-            d->proxy = wl.Bind(*g, &kde_output_device_v2_interface, kDeviceVersion);
-            kde_output_device_v2_add_listener(As<kde_output_device_v2>(d->proxy),
-                                              &kDeviceListener, d.get());
-            devices.push_back(std::move(d));
+        // Where both are offered the registry is the newer way; binding both
+        // would show each output twice.
+        if (registryGlobal != nullptr) {
+            registry = wl.Bind(*registryGlobal, &kde_output_device_registry_v2_interface,
+                               kRegistryVersion);
+            kde_output_device_registry_v2_add_listener(
+                As<kde_output_device_registry_v2>(registry), &kRegistryListener, &announced);
+        } else {
+            for (const auto* g : deviceGlobals)
+                AddDevice(&devices, &serials,
+                          wl.Bind(*g, &kde_output_device_v2_interface, kDeviceGlobalVersion,
+                                  kReleaseDevice),
+                          g->name);
         }
-        const bool read = wl.DispatchUntil(
-            [this] {
-                return (!orderProxy || order.done) &&
-                       std::all_of(devices.begin(), devices.end(),
-                                   [](const auto& d) { return d->done; });
-            },
-            kWaylandReadTimeoutMs);
+        // The registry announces every device at once when bound; each then
+        // describes itself up to its done event.
+        const bool read =
+            wl.Roundtrip(kWaylandReadTimeoutMs) &&
+            wl.DispatchUntil(
+                [this] {
+                    return (!orderProxy || order.done) &&
+                           std::all_of(devices.begin(), devices.end(),
+                                       [](const auto& d) { return d->done || d->removed; });
+                },
+                kWaylandReadTimeoutMs);
         if (!read) return *error = wl.Error(), false;
         for (const auto& d : devices)
             if (d->name.empty()) d->name = d->model;  // version 1 devices carry no name
@@ -177,14 +258,15 @@ struct KdeDisplaySettings::Session {
         for (const std::string& name : order.names)
             if (Device* d = Named(name); d != nullptr && d->enabled) return d;
         for (const auto& d : devices)
-            if (d->enabled) return d.get();
+            if (d->enabled && !d->removed) return d.get();
         return nullptr;
     }
 
     Device* Named(const std::string& name) const
     {
         for (const auto& d : devices)
-            if (d->name == name && wl.Present(d->global)) return d.get();
+            if (d->name == name && !d->removed && (d->global == 0 || wl.Present(d->global)))
+                return d.get();
         return nullptr;
     }
 };
@@ -201,10 +283,10 @@ KdeDisplaySettings::KdeDisplaySettings(const char* socket)
     outputName_ = device->name;
     for (const auto& mode : device->modes) {
         if (!mode->Real()) continue;
-        modeSerials_.push_back(mode->serial);
+        listed_.push_back({mode->serial, mode->width, mode->height, mode->refresh});
         modes_.push_back(dsp::CompositorMode(outputName_, mode->width, mode->height,
                                              mode->refresh / 1000.0, device->transform, false,
-                                             static_cast<uint32_t>(modeSerials_.size())));
+                                             static_cast<uint32_t>(listed_.size())));
     }
 }
 
@@ -222,7 +304,8 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     if ((flags & ~dsp::kUpdateRegistry) != 0) return dsp::kDispChangeBadFlags;
     if (outputName_.empty() || !session_->wl.Ok()) return dsp::kDispChangeFailed;
     const uint32_t key = dsp::LoadModeKey(*devMode);
-    if (key == 0 || key > modeSerials_.size()) return dsp::kDispChangeBadMode;
+    if (key == 0 || key > listed_.size()) return dsp::kDispChangeBadMode;
+    const Listed& line = listed_[key - 1];
 
     // What the compositor said since the list was read comes in first.
     WaylandConnection& wl = session_->wl;
@@ -230,8 +313,12 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     Device* device = session_->Named(outputName_);
     // KWin takes a mode for an output that is off, and the screen stays dark.
     if (device == nullptr || !device->enabled) return dsp::kDispChangeFailed;
-    Mode* mode = device->Find(modeSerials_[key - 1]);
-    if (mode == nullptr) return dsp::kDispChangeBadMode;
+    // A mode object gone, or no longer of the line's size and rate, is not
+    // the line's mode any more.
+    Mode* mode = device->Find(line.serial);
+    if (mode == nullptr || mode->width != line.width || mode->height != line.height ||
+        mode->refresh != line.refresh)
+        return dsp::kDispChangeBadMode;
 
     Answer answer = Answer::None;
     const Proxy configuration(

@@ -30,10 +30,17 @@ private:
 
     std::unique_ptr<Session> session_;
     std::string outputName_;
-    // Each record's mode key is 1 + its position here: the serial this layer
-    // gave the mode object when the compositor announced it, which stays
-    // that mode's own for the connection's life.
-    std::vector<uint64_t> modeSerials_;
+    // What a record stands for: the serial this layer gave the mode object
+    // when the compositor announced it, which stays that object's own for the
+    // connection's life, and the size and rate (millihertz) it had then.
+    struct Listed {
+        uint64_t serial = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+        int32_t refresh = 0;
+    };
+    // Each record's mode key is 1 + its position here.
+    std::vector<Listed> listed_;
     std::vector<DspMode> modes_;
     std::string error_;
 };

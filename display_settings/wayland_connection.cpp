@@ -136,6 +136,8 @@ bool WaylandConnection::DispatchUntil(const std::function<bool()>& done, int tim
         if (wl_display_read_events(display_) < 0) return lost();
         if (wl_display_dispatch_pending(display_) < 0) return lost();
     }
+    // Requests the handlers made (a release) go out now, not at the next wait.
+    wl_display_flush(display_);
     return true;
 }
 

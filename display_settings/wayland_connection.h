@@ -12,10 +12,9 @@ inline constexpr auto kIgnoreEvent = [](auto...) {};
 #include <string>
 #include <vector>
 
-struct wl_display;
+#include <wayland-client-core.h>
+
 struct wl_registry;
-struct wl_interface;
-struct wl_proxy;
 
 // A proxy destroyed with the request its interface names for that, or with
 // no request at all (wl_proxy_destroy) where it has none.
@@ -29,6 +28,17 @@ template <typename T>
 wl_proxy* AsProxy(T* p) { return reinterpret_cast<wl_proxy*>(p); }
 template <typename T>
 T* As(const Proxy& p) { return reinterpret_cast<T*>(p.get()); }
+
+// Destroys a proxy with its interface's release request where the bound
+// version has one (since), else without a request.
+template <class T, void (*Release)(T*), uint32_t Since>
+void ReleaseOrDestroy(wl_proxy* p)
+{
+    if (wl_proxy_get_version(p) >= Since)
+        Release(reinterpret_cast<T*>(p));
+    else
+        wl_proxy_destroy(p);
+}
 
 // How long a layer waits for the compositor: to read what it shows, and to
 // answer a configuration (a modeset or two on real hardware).

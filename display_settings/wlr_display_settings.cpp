@@ -48,7 +48,24 @@ struct Head {
             if (m->serial == serial && m->Real()) return m.get();
         return nullptr;
     }
+    const Mode* Matching(int32_t width, int32_t height, int32_t refresh) const
+    {
+        for (const auto& m : modes)
+            if (m->Real() && m->width == width && m->height == height && m->refresh == refresh)
+                return m.get();
+        return nullptr;
+    }
+    size_t RealModes() const
+    {
+        return static_cast<size_t>(
+            std::count_if(modes.begin(), modes.end(), [](const auto& m) { return m->Real(); }));
+    }
 };
+
+bool Describes(const Mode& m, const WlrDisplaySettings::Choice& c)
+{
+    return m.width == c.width && m.height == c.height && m.refresh == c.refresh;
+}
 
 // A wl_output with its xdg_output: what the compositor shows of an active
 // output to every client.
@@ -81,16 +98,6 @@ struct HeadState {
     wl_fixed_t scale = wl_fixed_from_int(1);
 };
 
-// Destroys a proxy with its interface's release request where the bound
-// version has one (since), else without a request.
-template <class T, void (*Release)(T*), uint32_t Since>
-void ReleaseOrDestroy(wl_proxy* p)
-{
-    if (wl_proxy_get_version(p) >= Since)
-        Release(reinterpret_cast<T*>(p));
-    else
-        wl_proxy_destroy(p);
-}
 constexpr auto kReleaseMode = &ReleaseOrDestroy<zwlr_output_mode_v1, zwlr_output_mode_v1_release,
                                                 ZWLR_OUTPUT_MODE_V1_RELEASE_SINCE_VERSION>;
 constexpr auto kReleaseHead = &ReleaseOrDestroy<zwlr_output_head_v1, zwlr_output_head_v1_release,
@@ -376,16 +383,17 @@ int32_t WlrDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     if (outputName_.empty() || !session_->wl.Ok()) return dsp::kDispChangeFailed;
     const uint32_t key = dsp::LoadModeKey(*devMode);
     if (key == 0 || key > choices_.size()) return dsp::kDispChangeBadMode;
-    const Choice& choice = choices_[key - 1];
-    const int32_t result = Apply(choice);
+    Choice shown;
+    const int32_t result = Apply(choices_[key - 1], &shown);
     if (result != dsp::kDispChangeSuccessful || (flags & dsp::kUpdateRegistry) == 0) return result;
-    return Store(choice);
+    return Store(shown);
 }
 
 // Sends a configuration of every head, the chosen one with its new mode and
 // the others as they are, on the latest serial; one the compositor cancels
-// because the outputs changed meanwhile is read and sent again once.
-int32_t WlrDisplaySettings::Apply(const Choice& choice)
+// because the outputs changed meanwhile is read and sent again once. *shown
+// is the mode the compositor then reports for the head.
+int32_t WlrDisplaySettings::Apply(const Choice& choice, Choice* shown)
 {
     WaylandConnection& wl = session_->wl;
     Manager& manager = session_->manager;
@@ -394,8 +402,20 @@ int32_t WlrDisplaySettings::Apply(const Choice& choice)
         Head* chosen = session_->Named(outputName_);
         // An output turned off since the fill is not switched back on here.
         if (chosen == nullptr || !session_->StateOf(*chosen).enabled) return dsp::kDispChangeFailed;
-        const Mode* mode = choice.serial != 0 ? chosen->Find(choice.serial) : nullptr;
-        if (choice.serial != 0 && mode == nullptr) return dsp::kDispChangeBadMode;
+        const Mode* mode = nullptr;
+        if (choice.serial != 0) {
+            mode = chosen->Find(choice.serial);
+            if (mode == nullptr) return dsp::kDispChangeBadMode;
+            // wlroots 0.18 and later give an output without modes of its own
+            // one mode object and change its size in place as the output's
+            // mode changes: the object may no longer be the line's mode. Then
+            // another object of exactly the line's size and rate stands for
+            // it, or on such an output a custom mode of that size and rate.
+            if (!Describes(*mode, choice)) {
+                mode = chosen->Matching(choice.width, choice.height, choice.refresh);
+                if (mode == nullptr && chosen->RealModes() > 1) return dsp::kDispChangeBadMode;
+            }
+        }
 
         Answer answer = Answer::None;
         const Proxy configuration(
@@ -439,10 +459,35 @@ int32_t WlrDisplaySettings::Apply(const Choice& choice)
         zwlr_output_configuration_v1_apply(config);
         if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kWaylandApplyTimeoutMs))
             return dsp::kDispChangeFailed;
-        if (answer == Answer::Succeeded) return dsp::kDispChangeSuccessful;
+        if (answer == Answer::Succeeded) return ReadBack(choice, shown);
         if (answer == Answer::Failed) return dsp::kDispChangeFailed;
     }
     return dsp::kDispChangeFailed;
+}
+
+// After a configuration the compositor took: reads what it now reports for
+// the head into *shown; a size or rate other than the choice's is a failure.
+int32_t WlrDisplaySettings::ReadBack(const Choice& choice, Choice* shown)
+{
+    // The compositor sends the new state along with its answer.
+    if (!session_->wl.Roundtrip(kWaylandReadTimeoutMs)) return dsp::kDispChangeFailed;
+    const Head* head = session_->Named(outputName_);
+    if (head == nullptr) return dsp::kDispChangeFailed;
+    const HeadState st = session_->StateOf(*head);
+    *shown = st.mode != nullptr ? Choice{st.mode->serial, st.mode->width, st.mode->height,
+                                         st.mode->refresh}
+                                : Choice{0, st.width, st.height, st.refresh};
+    // A mode object cannot say that its rate went back to none; the output's
+    // own current mode can.
+    if (const Output* o = session_->OutputNamed(outputName_))
+        *shown = Choice{shown->serial, o->width, o->height, o->refresh};
+    // A rate of 0 says only that the compositor names none.
+    const bool rateAgrees =
+        choice.refresh == 0 || shown->refresh == 0 || shown->refresh == choice.refresh;
+    if (!st.enabled || shown->width != choice.width || shown->height != choice.height ||
+        !rateAgrees)
+        return dsp::kDispChangeFailed;
+    return dsp::kDispChangeSuccessful;
 }
 
 // Keeps the switch in sway's configuration where the user's configuration

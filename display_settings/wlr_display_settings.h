@@ -38,7 +38,8 @@ public:
 
 private:
     struct Session;
-    int32_t Apply(const Choice& choice);
+    int32_t Apply(const Choice& choice, Choice* shown);
+    int32_t ReadBack(const Choice& choice, Choice* shown);
     int32_t Store(const Choice& choice) const;
 
     std::unique_ptr<Session> session_;

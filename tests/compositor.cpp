@@ -472,12 +472,17 @@ void ScriptedCompositor::Use() const
 bool ScriptedCompositor::Vanish() const
 {
     if (pid_ <= 0 || kill(pid_, SIGUSR1) != 0) return false;
+    return Logs("vanished", 5000);
+}
+
+bool ScriptedCompositor::Logs(const std::string& line, int timeoutMs) const
+{
     return WaitFor(
         [&] {
             const auto lines = Log();
-            return std::find(lines.begin(), lines.end(), "vanished") != lines.end();
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
         },
-        5000);
+        timeoutMs);
 }
 
 std::vector<std::string> ScriptedCompositor::Log() const

@@ -202,6 +202,8 @@ public:
     void Use() const;
     // Has it drop its vanishing mode, and waits until it has.
     bool Vanish() const;
+    // Waits until it has logged line; false after timeoutMs.
+    bool Logs(const std::string& line, int timeoutMs) const;
     void Kill();
     // The lines it logged since it started, "ready" first.
     std::vector<std::string> Log() const;

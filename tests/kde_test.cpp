@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "backend_registry.h"
 #include "compositor.h"
 #include "kde_display_settings.h"
 #include "modes.h"
+#include "wayland_connection.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -72,6 +74,46 @@ TEST_F(KWin, AnOutputDisabledBeforeOkFailsAndStaysDisabled)
               dsp::kDispChangeFailed);
     KdeDisplaySettings after;
     EXPECT_EQ(after.OutputName(), "Virtual-1") << "Virtual-0 is still off";
+}
+
+// KWin 6.7 takes custom modes on a virtual output, so that the switch goes
+// between real modes; an older KWin offers one mode there and skips this.
+TEST_F(KWin, OnPlasma67SwitchesBetweenCustomModesOfAVirtualOutput)
+{
+    if (WaylandConnection().Find("kde_output_device_registry_v2") == nullptr)
+        GTEST_SKIP() << "KWin before 6.7: one mode per virtual output";
+    const auto doctor = [](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {"kscreen-doctor"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunCommand(argv, {"QT_QPA_PLATFORM=wayland"});
+    };
+    ASSERT_EQ(doctor({"output.Virtual-0.addCustomMode.1024.768.60000.full",
+                      "output.Virtual-0.addCustomMode.800.600.60000.full"})
+                  .status,
+              0);
+    // kscreen-doctor returns before KWin has told every client.
+    for (int i = 0; i < 30; ++i) {
+        KdeDisplaySettings probe;
+        if (Enumerate(probe).size() >= 3) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    KdeDisplaySettings layer;
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 3u);
+    // The size kscreen-doctor shows for Virtual-0.
+    const auto geometry = [&doctor] {
+        const std::string text =
+            std::regex_replace(doctor({"-o"}).out, std::regex("\x1b\\[[0-9;]*m"), "");
+        std::smatch m;
+        const std::regex shown(R"(Virtual-0[\s\S]*?Geometry: -?\d+,-?\d+ (\d+x\d+))");
+        return std::regex_search(text, m, shown) ? m[1].str() : text;
+    };
+    for (const size_t k : {1u, 2u, 0u}) {
+        EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+                  dsp::kDispChangeSuccessful);
+        EXPECT_EQ(geometry(), std::to_string(modes[k].dmPelsWidth) + "x" +
+                                  std::to_string(modes[k].dmPelsHeight));
+    }
 }
 
 TEST_F(KWin, TheRegistryTakesKWinsProtocolsOverRandROnItsXwayland)

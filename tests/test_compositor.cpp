@@ -5,14 +5,21 @@
 // configurations, modes that vanish, a death in mid-answer).
 //
 //   test_compositor --socket NAME [--log FILE] [--no-kde] [--no-wlr]
-//                   [--order NAME,...] [--fail] [--cancel N] [--die-on-apply]
-//                   [--vanish K | --off] OUTPUT...
+//                   [--registry VERSION [--device-globals]] [--order NAME,...]
+//                   [--fail] [--cancel N] [--die-on-apply]
+//                   [--vanish K | --off | --remove | --resize K:WxH@mHz] OUTPUT...
 //   OUTPUT: NAME/WxH@mHz,WxH@mHz,.../key=value,...  with keys current (a
-//   mode's index), transform, x, y, scale, and the word disabled.
+//   mode's index), transform, x, y, scale, and the words disabled and
+//   standin (one mode object that a custom mode resizes in place, as
+//   wlroots 0.18 gives an output without modes of its own).
 //
-// Each applied configuration is written to the log, a line per output; on
-// SIGUSR1 mode K of the first output goes away (with --off, the output is
-// turned off) and "vanished" is logged.
+// KWin's devices are globals of their own (version 2), or with --registry
+// come from kde_output_device_registry_v2 at that version, as on Plasma 6.7,
+// each sending every event of its version. Each applied configuration is
+// written to the log, a line per output; on SIGUSR1 mode K of the first
+// output goes away (with --off, the output is turned off; with --remove, its
+// KWin device is removed; with --resize, mode K of the first output changes
+// its size in place) and "vanished" is logged.
 #include <wayland-server.h>
 
 #include <algorithm>
@@ -49,6 +56,7 @@ struct OutputSpec {
     std::vector<ModeSpec> modes;
     int current = 0;
     bool enabled = true;
+    bool standin = false;
     int x = 0;
     int y = 0;
     int transform = 0;
@@ -72,6 +80,10 @@ struct Server {
     int cancel = 0;
     int vanish = -1;
     bool off = false;
+    bool remove = false;
+    int resize = -1;
+    ModeSpec resized;
+    std::vector<wl_global*> deviceGlobals;
     uint32_t serial = 1;
     // Live resources, by kind, with the output a device or head stands for.
     std::vector<std::pair<wl_resource*, size_t>> devices, heads;
@@ -134,6 +146,54 @@ const ModeRef* RefOf(wl_resource* mode)
 
 // ---- KWin's output devices -------------------------------------------------
 
+// Every other event a device of r's version has, as KWin sends them on bind:
+// a client must hear each one of them.
+void SendDeviceDetails(wl_resource* r, const OutputSpec& o)
+{
+    const int v = wl_resource_get_version(r);
+    kde_output_device_v2_send_edid(r, "");
+    kde_output_device_v2_send_uuid(r, ("uuid-" + o.name).c_str());
+    kde_output_device_v2_send_serial_number(r, "1");
+    kde_output_device_v2_send_eisa_id(r, "TAV");
+    kde_output_device_v2_send_capabilities(r, 0);
+    kde_output_device_v2_send_overscan(r, 0);
+    kde_output_device_v2_send_vrr_policy(r, 0);
+    kde_output_device_v2_send_rgb_range(r, 0);
+    if (v >= 2) kde_output_device_v2_send_name(r, o.name.c_str());
+    if (v >= 3) {
+        kde_output_device_v2_send_high_dynamic_range(r, 0);
+        kde_output_device_v2_send_sdr_brightness(r, 200);
+        kde_output_device_v2_send_wide_color_gamut(r, 0);
+    }
+    if (v >= 4) kde_output_device_v2_send_auto_rotate_policy(r, 0);
+    if (v >= 5) kde_output_device_v2_send_icc_profile_path(r, "");
+    if (v >= 6) {
+        kde_output_device_v2_send_brightness_metadata(r, 300, 300, 5000);
+        kde_output_device_v2_send_brightness_overrides(r, -1, -1, -1);
+        kde_output_device_v2_send_sdr_gamut_wideness(r, 0);
+    }
+    if (v >= 7) kde_output_device_v2_send_color_profile_source(r, 0);
+    if (v >= 8) kde_output_device_v2_send_brightness(r, 10000);
+    if (v >= 10) kde_output_device_v2_send_color_power_tradeoff(r, 0);
+    if (v >= 11) kde_output_device_v2_send_dimming(r, 10000);
+    if (v >= 13) kde_output_device_v2_send_replication_source(r, "");
+    if (v >= 14) kde_output_device_v2_send_ddc_ci_allowed(r, 1);
+    if (v >= 15) {
+        kde_output_device_v2_send_max_bits_per_color(r, 0);
+        kde_output_device_v2_send_max_bits_per_color_range(r, 8, 10);
+        kde_output_device_v2_send_automatic_max_bits_per_color_limit(r, 0);
+    }
+    if (v >= 16) kde_output_device_v2_send_edr_policy(r, 0);
+    if (v >= 17) kde_output_device_v2_send_sharpness(r, 0);
+    if (v >= 18) kde_output_device_v2_send_priority(r, 1);
+    if (v >= 20) kde_output_device_v2_send_auto_brightness(r, 0);
+    if (v >= 22) {
+        kde_output_device_v2_send_hdr_icc_profile_path(r, "");
+        kde_output_device_v2_send_hdr_color_profile_source(r, 0);
+    }
+    if (v >= 23) kde_output_device_v2_send_abm_level(r, 0);
+}
+
 void SendDevice(wl_resource* r, size_t index, bool initial)
 {
     const OutputSpec& o = g.outputs[index];
@@ -142,30 +202,71 @@ void SendDevice(wl_resource* r, size_t index, bool initial)
     if (initial) {
         for (size_t m = 0; m < o.modes.size(); ++m) {
             if (o.modes[m].gone) continue;
-            wl_resource* mr = ModeResource(client, &kde_output_device_mode_v2_interface, 1, index, m);
+            wl_resource* mr = ModeResource(client, &kde_output_device_mode_v2_interface,
+                                           wl_resource_get_version(r), index, m);
             kde_output_device_v2_send_mode(r, mr);
             kde_output_device_mode_v2_send_size(mr, o.modes[m].width, o.modes[m].height);
             kde_output_device_mode_v2_send_refresh(mr, o.modes[m].refresh);
+            if (wl_resource_get_version(mr) >= KDE_OUTPUT_DEVICE_MODE_V2_FLAGS_SINCE_VERSION)
+                kde_output_device_mode_v2_send_flags(mr, 0);
         }
     }
     if (wl_resource* cur = FindMode(r, index, static_cast<size_t>(o.current), true))
         kde_output_device_v2_send_current_mode(r, cur);
     kde_output_device_v2_send_scale(r, wl_fixed_from_double(o.scale));
     kde_output_device_v2_send_enabled(r, o.enabled ? 1 : 0);
-    if (initial && wl_resource_get_version(r) >= KDE_OUTPUT_DEVICE_V2_NAME_SINCE_VERSION)
-        kde_output_device_v2_send_name(r, o.name.c_str());
+    if (initial) SendDeviceDetails(r, o);
     kde_output_device_v2_send_done(r);
+}
+
+const struct kde_output_device_v2_interface kDeviceImpl{
+    [](wl_client*, wl_resource* r) {
+        g.Log("released");
+        wl_resource_destroy(r);
+    },
+};
+
+wl_resource* CreateDevice(wl_client* client, uint32_t version, uint32_t id, size_t index)
+{
+    wl_resource* r = wl_resource_create(client, &kde_output_device_v2_interface,
+                                        static_cast<int>(version), id);
+    wl_resource_set_implementation(r, &kDeviceImpl, nullptr,
+                                   [](wl_resource* res) { Forget(&g.devices, res); });
+    g.devices.push_back({r, index});
+    return r;
 }
 
 void BindDevice(wl_client* client, void* data, uint32_t version, uint32_t id)
 {
+    g.Log("device global bound at version " + std::to_string(version));
     const auto index = reinterpret_cast<size_t>(data);
-    wl_resource* r = wl_resource_create(client, &kde_output_device_v2_interface,
+    SendDevice(CreateDevice(client, version, id, index), index, true);
+}
+
+const struct kde_output_device_registry_v2_interface kRegistryImpl{
+    [](wl_client*, wl_resource* r) {
+        kde_output_device_registry_v2_send_finished(r);
+        wl_resource_destroy(r);
+    },
+};
+
+void BindRegistry(wl_client* client, void*, uint32_t version, uint32_t id)
+{
+    wl_resource* r = wl_resource_create(client, &kde_output_device_registry_v2_interface,
                                         static_cast<int>(version), id);
-    wl_resource_set_implementation(r, nullptr, nullptr,
-                                   [](wl_resource* res) { Forget(&g.devices, res); });
-    g.devices.push_back({r, index});
-    SendDevice(r, index, true);
+    if (version < 21) {
+        wl_resource_post_error(r, KDE_OUTPUT_DEVICE_REGISTRY_V2_ERROR_UNSUPPORTED_VERSION,
+                               "unsupported version");
+        return;
+    }
+    wl_resource_set_implementation(r, &kRegistryImpl, nullptr, nullptr);
+    g.Log("registry bound at version " + std::to_string(version));
+    for (size_t i = 0; i < g.outputs.size(); ++i) {
+        // The device takes the registry's version, and an id of the compositor's.
+        wl_resource* device = CreateDevice(client, version, 0, i);
+        kde_output_device_registry_v2_send_output(r, device);
+        SendDevice(device, i, true);
+    }
 }
 
 struct KdeChange {
@@ -251,6 +352,22 @@ const struct kde_output_order_v1_interface kOrderImpl{
 };
 
 // ---- wlroots output management ---------------------------------------------
+
+// Tells every client the size and rate mode m of output o has now.
+void Resend(size_t o, size_t m)
+{
+    const ModeSpec& spec = g.outputs[o].modes[m];
+    for (const auto& [r, ref] : g.modes) {
+        if (ref.output != o || ref.mode != m) continue;
+        if (ref.kde) {
+            kde_output_device_mode_v2_send_size(r, spec.width, spec.height);
+            kde_output_device_mode_v2_send_refresh(r, spec.refresh);
+        } else {
+            zwlr_output_mode_v1_send_size(r, spec.width, spec.height);
+            zwlr_output_mode_v1_send_refresh(r, spec.refresh);
+        }
+    }
+}
 
 const struct zwlr_output_mode_v1_interface kModeImpl{
     [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
@@ -375,6 +492,8 @@ void ApplyWlr(wl_resource* r, WlrConfiguration* c)
                 return;
             }
             o.current = static_cast<int>(ref->mode);
+        } else if (h.custom && o.standin) {
+            o.modes[static_cast<size_t>(o.current)] = {h.width, h.height, h.refresh, false};
         } else if (h.custom) {
             o.modes.push_back({h.width, h.height, h.refresh, true});  // custom: never announced
             o.current = static_cast<int>(o.modes.size() - 1);
@@ -391,6 +510,8 @@ void ApplyWlr(wl_resource* r, WlrConfiguration* c)
             return;
         }
     g.outputs = next;
+    for (size_t i = 0; i < g.outputs.size(); ++i)
+        if (g.outputs[i].standin) Resend(i, static_cast<size_t>(g.outputs[i].current));
     for (size_t i = 0; i < g.outputs.size(); ++i) g.Log("wlr " + Describe(g.outputs[i]));
     zwlr_output_configuration_v1_send_succeeded(r);
     ++g.serial;
@@ -465,6 +586,30 @@ int Vanish(int, void*)
         g.Log("vanished");
         return 0;
     }
+    if (g.remove && !g.outputs.empty()) {
+        // Plasma 6.7 removes the device; before it, the device's global goes.
+        for (const auto& [dev, index] : std::vector(g.devices))
+            if (index == 0 && wl_resource_get_version(dev) >= 21) {
+                kde_output_device_v2_send_removed(dev);
+                Forget(&g.devices, dev);
+            }
+        if (!g.deviceGlobals.empty()) wl_global_remove(g.deviceGlobals[0]);
+        wl_display_flush_clients(g.display);
+        g.Log("vanished");
+        return 0;
+    }
+    if (g.resize >= 0 && !g.outputs.empty() &&
+        static_cast<size_t>(g.resize) < g.outputs[0].modes.size()) {
+        g.outputs[0].modes[static_cast<size_t>(g.resize)] = g.resized;
+        Resend(0, static_cast<size_t>(g.resize));
+        for (const auto& [dev, index] : g.devices)
+            if (index == 0) kde_output_device_v2_send_done(dev);
+        ++g.serial;
+        for (wl_resource* m : g.managers) zwlr_output_manager_v1_send_done(m, g.serial);
+        wl_display_flush_clients(g.display);
+        g.Log("vanished");
+        return 0;
+    }
     if (g.vanish < 0 || g.outputs.empty()) return 0;
     const auto k = static_cast<size_t>(g.vanish);
     OutputSpec& o = g.outputs[0];
@@ -507,6 +652,7 @@ bool ParseOutput(const std::string& arg, OutputSpec* o)
         const std::string key = spec.substr(0, eq);
         const std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
         if (key == "disabled") o->enabled = false;
+        else if (key == "standin") o->standin = true;
         else if (key == "current") o->current = std::atoi(value.c_str());
         else if (key == "transform") o->transform = std::atoi(value.c_str());
         else if (key == "x") o->x = std::atoi(value.c_str());
@@ -522,7 +668,8 @@ bool ParseOutput(const std::string& arg, OutputSpec* o)
 int main(int argc, char** argv)
 {
     std::string socket;
-    bool kde = true, wlr = true;
+    bool kde = true, wlr = true, deviceGlobals = false;
+    int registry = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -535,6 +682,17 @@ int main(int argc, char** argv)
         else if (a == "--cancel") g.cancel = std::atoi(next().c_str());
         else if (a == "--vanish") g.vanish = std::atoi(next().c_str());
         else if (a == "--off") g.off = true;
+        else if (a == "--remove") g.remove = true;
+        else if (a == "--registry") registry = std::atoi(next().c_str());
+        else if (a == "--device-globals") deviceGlobals = true;
+        else if (a == "--resize") {
+            const std::string spec = next();
+            if (std::sscanf(spec.c_str(), "%d:%dx%d@%d", &g.resize, &g.resized.width,
+                            &g.resized.height, &g.resized.refresh) != 4) {
+                std::fprintf(stderr, "test_compositor: cannot read --resize %s\n", spec.c_str());
+                return 2;
+            }
+        }
         else if (a == "--order") {
             std::stringstream names(next());
             std::string name;
@@ -554,9 +712,14 @@ int main(int argc, char** argv)
         return 1;
     }
     if (kde) {
-        for (size_t i = 0; i < g.outputs.size(); ++i)
-            wl_global_create(g.display, &kde_output_device_v2_interface, 2,
-                             reinterpret_cast<void*>(i), BindDevice);
+        if (registry > 0)
+            wl_global_create(g.display, &kde_output_device_registry_v2_interface, registry,
+                             nullptr, BindRegistry);
+        if (registry == 0 || deviceGlobals)
+            for (size_t i = 0; i < g.outputs.size(); ++i)
+                g.deviceGlobals.push_back(wl_global_create(g.display,
+                                                           &kde_output_device_v2_interface, 2,
+                                                           reinterpret_cast<void*>(i), BindDevice));
         wl_global_create(g.display, &kde_output_management_v2_interface, 3, nullptr,
                          [](wl_client* client, void*, uint32_t version, uint32_t id) {
                              wl_resource* r = wl_resource_create(

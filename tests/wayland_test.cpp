@@ -80,6 +80,8 @@ TEST(ScriptedCompositor, FaultsReportFailureAndChangeNothing)
         {"cancelled once, sent again", {"--cancel", "1"}, false, false, dsp::kDispChangeSuccessful, true},
         {"cancelled twice", {"--cancel", "2"}, false, false, dsp::kDispChangeFailed, false},
         {"mode vanished", {"--vanish", "1"}, true, false, dsp::kDispChangeBadMode, false},
+        {"mode resized in place", {"--resize", "1:800x600@60000"}, true, false,
+         dsp::kDispChangeBadMode, false},
         {"output turned off", {"--off"}, true, false, dsp::kDispChangeFailed, false},
         {"died answering", {"--die-on-apply"}, false, false, dsp::kDispChangeFailed, false},
         {"died before OK", {}, false, true, dsp::kDispChangeFailed, false},
@@ -140,6 +142,94 @@ TEST(ScriptedCompositor, TheCurrentOutputIsPlasmasFirstOrTheFirstEnabledHead)
         EXPECT_STREQ(modes[0].dmDeviceName, t.output);
         EXPECT_EQ(modes[0].dmPelsWidth, t.width);
         EXPECT_EQ(modes[0].dmPelsHeight, t.height);
+    }
+}
+
+TEST(ScriptedCompositor, PlasmaDevicesComeFromTheRegistryAtTheVersionBothKnowAndGoWhenRemoved)
+{
+    struct Case {
+        std::vector<std::string> flags;
+        const char* bound;  // what the compositor logs for the layer's bind
+        bool removed;       // the first output's device goes between the fill and OK
+    } cases[] = {
+        {{"--registry", "21"}, "registry bound at version 21", false},
+        {{"--registry", "23"}, "registry bound at version 23", false},
+        {{"--registry", "23", "--device-globals"}, "registry bound at version 23", false},
+        // Below 21 binding the registry is a protocol error: the devices' globals serve.
+        {{"--registry", "20", "--device-globals"}, "device global bound at version 2", false},
+        {{}, "device global bound at version 2", false},
+        {{"--registry", "23", "--remove"}, "registry bound at version 23", true},
+        {{"--remove"}, "device global bound at version 2", true},
+    };
+    for (const Case& t : cases) {
+        std::vector<std::string> args = t.flags;
+        args.insert(args.end(), {kMain, "B/800x600@60000/x=1920"});
+        SCOPED_TRACE(testing::PrintToString(args));
+        ScriptedCompositor c(args);
+        ASSERT_TRUE(c.Running());
+        c.Use();
+        KdeDisplaySettings layer;
+        ASSERT_EQ(layer.Error(), "");
+        const auto modes = Enumerate(layer);
+        ASSERT_EQ(modes.size(), 4u);
+        EXPECT_STREQ(modes[0].dmDeviceName, "A");
+        const bool viaRegistry = std::string(t.bound).starts_with("registry");
+        const auto log = c.Log();
+        const auto count = [&log](const std::string& line) {
+            return std::count(log.begin(), log.end(), line);
+        };
+        // Each output once, by one way.
+        EXPECT_EQ(count(t.bound), viaRegistry ? 1 : 2);
+        EXPECT_EQ(count("device global bound at version 2"), viaRegistry ? 0 : 2);
+        if (t.removed) {
+            ASSERT_TRUE(c.Vanish());
+        }
+        EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0),
+                  t.removed ? dsp::kDispChangeFailed : dsp::kDispChangeSuccessful);
+        const auto applied = Applied(c, "kde A ");
+        EXPECT_EQ(applied, t.removed ? std::vector<std::string>{}
+                                     : std::vector<std::string>{
+                                           "kde A 1920x1080@59940 mode 1 at 0,0 transform 0 scale 1"});
+        if (t.removed && viaRegistry) {
+            EXPECT_TRUE(c.Logs("released", 2000)) << "a removed device is released";
+        }
+    }
+}
+
+TEST(ScriptedCompositor, AWlrootsModeObjectResizedInPlaceAppliesTheLinesOwnSizeOrNothing)
+{
+    struct Case {
+        const char* output;
+        const char* resize;  // another client's switch between the fill and OK
+        size_t line;
+        int32_t result;
+        const char* applied;  // the compositor's log line, or null
+    } cases[] = {
+        // wlroots 0.18 headless: one object that follows the output, rate 0 or not.
+        {"A/1280x720@60000/standin", "0:800x600@60000", 0, dsp::kDispChangeSuccessful,
+         "wlr A 1280x720@60000 mode 0 at 0,0 transform 0 scale 1"},
+        {"A/1280x720@0/standin", "0:800x600@0", 0, dsp::kDispChangeSuccessful,
+         "wlr A 1280x720@0 mode 0 at 0,0 transform 0 scale 1"},
+        // Another object of exactly the line's size and rate stands for it.
+        {"A/1280x720@60000,1280x720@60000", "0:800x600@60000", 0, dsp::kDispChangeSuccessful,
+         "wlr A 1280x720@60000 mode 1 at 0,0 transform 0 scale 1"},
+        // Among several modes no custom mode is made up.
+        {"A/1280x720@60000,1024x768@60000", "0:800x600@60000", 0, dsp::kDispChangeBadMode,
+         nullptr},
+    };
+    for (const Case& t : cases) {
+        SCOPED_TRACE(std::string(t.output) + " " + t.resize);
+        ScriptedCompositor c({"--resize", t.resize, t.output});
+        ASSERT_TRUE(c.Running());
+        c.Use();
+        WlrDisplaySettings layer(nullptr, "");
+        const auto modes = Enumerate(layer);
+        ASSERT_GT(modes.size(), t.line);
+        ASSERT_TRUE(c.Vanish());
+        EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[t.line], 0), t.result);
+        const auto applied = Applied(c, "wlr ");
+        EXPECT_EQ(applied, t.applied ? std::vector<std::string>{t.applied}
+                                     : std::vector<std::string>{});
     }
 }
 
