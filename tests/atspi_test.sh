@@ -6,8 +6,9 @@ set -euo pipefail
 app=$1
 # shellcheck source=../scripts/xvnc-lib.sh
 . "$(dirname "$0")/../scripts/xvnc-lib.sh"
-start_xvnc -rfbport -1 -nolisten tcp
 scratch=$(mktemp -d)
+# A VNC socket and no port: what TigerVNC 1.12 and 1.15 both take.
+start_xvnc -rfbunixpath "$scratch/vnc" -rfbport -1 -nolisten tcp
 exec 9>"$scratch/bus"
 dbus-daemon --session --nofork --nopidfile --print-address=9 >/dev/null 2>&1 &
 bus=$!

@@ -151,10 +151,13 @@ void XServer::Kill()
 XvncServer::XvncServer(const std::vector<std::string>& extraArgs)
 {
     // The server picks a free display itself and writes its number to the pipe.
-    std::vector<std::string> argv = {"Xvnc",       "-displayfd", "{fd}",
-                                     "-SecurityTypes", "None",   "-localhost",
-                                     "-rfbport",   "-1",         "-nolisten",
-                                     "tcp",        "-geometry",  "1024x768"};
+    // TigerVNC 1.15 refuses to start with neither a port nor a socket to listen
+    // on, and 1.12 listens on a port unless told -1: a socket and no port suit both.
+    std::vector<std::string> argv = {"Xvnc",          "-displayfd",   "{fd}",
+                                     "-SecurityTypes", "None",        "-localhost",
+                                     "-rfbunixpath",  dir_.Path() + "/vnc", "-rfbport",
+                                     "-1",            "-nolisten",    "tcp",
+                                     "-geometry",     "1024x768"};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     Start(argv);
 }

@@ -68,10 +68,14 @@ private:
     std::string display_;
 };
 
-// TigerVNC's Xvnc, reachable only from this machine and without authentication.
+// TigerVNC's Xvnc without authentication, its VNC side reachable only through a
+// socket in a private folder.
 class XvncServer final : public XServer {
 public:
     explicit XvncServer(const std::vector<std::string>& extraArgs = {});
+
+private:
+    TempDir dir_;
 };
 
 // Xorg with the dummy video driver, one output (DUMMY0) whose modes are the
