@@ -1,5 +1,5 @@
 # Quick start: `make run` and `make test`. Both install what is missing first.
-.PHONY: deps deps-windows build build-windows build-sanitize build-fuzz fuzz run run-windows screenshots test package install uninstall bench clean
+.PHONY: deps deps-windows roots build build-windows build-sanitize build-fuzz fuzz run run-windows screenshots test package install uninstall bench clean
 
 deps:
 	@scripts/install-deps
@@ -34,7 +34,11 @@ build-fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 
-test: build build-windows build-sanitize build-fuzz
+# Debian 13 and testing as chroots for the compositor suites, cached outside build/.
+roots: deps
+	scripts/test-root ensure
+
+test: build build-windows build-sanitize build-fuzz roots
 	ctest --preset linux -j2
 	ctest --preset windows -j2
 	ctest --preset sanitize -j2

@@ -74,11 +74,12 @@ void UseEnv(const std::vector<std::string>& env)
     }
 }
 
-SessionBus::SessionBus()
+SessionBus::SessionBus(const std::vector<std::string>& asUser)
 {
-    pid_ = SpawnReadingLine({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                             "--print-address={fd}"},
-                            {}, &address_);
+    std::vector<std::string> argv = asUser;
+    argv.insert(argv.end(), {"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                             "--print-address={fd}"});
+    pid_ = SpawnReadingLine(argv, {}, &address_);
 }
 
 SessionBus::~SessionBus() { StopProcess(pid_); }
@@ -97,6 +98,37 @@ bool SessionBus::WaitForName(const std::string& name, int timeoutMs) const
             return owned != FALSE;
         },
         timeoutMs);
+}
+
+bool XtestReachesXwayland()
+{
+    static const bool reaches =
+        RunCommand({"sh", "-c", "ldd \"$(command -v Xwayland)\" | grep -q 'libei\\.so'"}).status != 0;
+    return reaches;
+}
+
+AccessibilityBus::AccessibilityBus(const std::string& busAddress,
+                                   const std::vector<std::string>& asUser)
+    : bus_(busAddress), asUser_(asUser)
+{
+    std::vector<std::string> argv = asUser_;
+    argv.insert(argv.end(), {"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"});
+    pid_ = SpawnCommand(argv, {"DBUS_SESSION_BUS_ADDRESS=" + bus_}, "/dev/null");
+}
+
+AccessibilityBus::~AccessibilityBus() { StopProcess(pid_); }
+
+std::vector<std::string> AccessibilityBus::Env() const
+{
+    return {"DBUS_SESSION_BUS_ADDRESS=" + bus_, "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"};
+}
+
+CommandResult AccessibilityBus::ChooseLine(int line) const
+{
+    std::vector<std::string> argv = asUser_;
+    argv.insert(argv.end(), {"timeout", "30", "/usr/bin/python3", TAVRIMO_ATSPI_CHOOSE,
+                             std::to_string(line)});
+    return RunCommand(argv, {"DBUS_SESSION_BUS_ADDRESS=" + bus_});
 }
 
 const MutterMode* MutterMonitor::Current() const
@@ -121,12 +153,25 @@ const MutterLogicalMonitor* MutterState::LogicalOf(const std::string& connector)
     return nullptr;
 }
 
+const MutterOffers& InstalledMutter()
+{
+    static const MutterOffers offers = [] {
+        const std::string help = RunCommand({"mutter", "--help"}).out;
+        const auto has = [&](const char* option) {
+            return help.find(std::string("  ") + option + " ") != std::string::npos;
+        };
+        return MutterOffers{has("--nested"), has("--x11"),
+                            has("--headless") && has("--virtual-monitor")};
+    }();
+    return offers;
+}
+
 MutterSession::MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs)
     : x_(x), kind_(kind)
 {
     runtime_ = MakePrivateDir(dir_.Path() + "/run");
     config_ = MakePrivateDir(dir_.Path() + "/config");
-    if (x_.Running() && bus_.Running()) Start(modeSpecs);
+    if ((kind_ == Kind::Headless || x_.Running()) && bus_.Running()) Start(modeSpecs);
 }
 
 MutterSession::~MutterSession() { Stop(); }
@@ -151,12 +196,18 @@ bool MutterSession::Start(const std::string& modeSpecs)
 {
     std::vector<std::string> env = {"DBUS_SESSION_BUS_ADDRESS=" + bus_.Address(),
                                     "XDG_RUNTIME_DIR=" + runtime_, "XDG_CONFIG_HOME=" + config_,
-                                    x_.DisplayEnv(), "GSETTINGS_BACKEND=memory"};
+                                    kind_ == Kind::Headless ? "DISPLAY" : x_.DisplayEnv(),
+                                    "WAYLAND_DISPLAY", "GSETTINGS_BACKEND=memory"};
     std::vector<std::string> argv = {"mutter"};
     if (kind_ == Kind::Nested) {
         env.push_back("MUTTER_DEBUG_NUM_DUMMY_MONITORS=2");
         env.push_back("MUTTER_DEBUG_DUMMY_MODE_SPECS=" + modeSpecs);
         argv.insert(argv.end(), {"--nested", "--wayland", "--wayland-display=tavrimo-wayland"});
+    } else if (kind_ == Kind::Headless) {
+        argv.insert(argv.end(), {"--headless", "--wayland", "--wayland-display=tavrimo-wayland"});
+        std::istringstream specs(modeSpecs);
+        for (std::string spec; std::getline(specs, spec, ':');)
+            argv.insert(argv.end(), {"--virtual-monitor", spec});
     } else {
         argv.insert(argv.end(), {"--x11", "--replace"});
     }

@@ -1,5 +1,6 @@
 // Private desktop sessions for one test: a session bus, Mutter on it (nested
-// in an Xvnc, or as the window manager of one), and weston with an Xwayland.
+// in an Xvnc, as the window manager of one, or headless with virtual
+// monitors), and weston with an Xwayland.
 // Each has its own runtime and config folders and is stopped with the object.
 #pragma once
 
@@ -12,10 +13,11 @@
 // Sets each NAME=value of env in this process, as a client of a session has it.
 void UseEnv(const std::vector<std::string>& env);
 
-// A dbus-daemon of its own, as a login session would have.
+// A dbus-daemon of its own, as a login session would have; asUser prefixes
+// its command line (to run it as another user).
 class SessionBus {
 public:
-    SessionBus();
+    explicit SessionBus(const std::vector<std::string>& asUser = {});
     ~SessionBus();
     SessionBus(const SessionBus&) = delete;
     SessionBus& operator=(const SessionBus&) = delete;
@@ -27,6 +29,32 @@ public:
 private:
     pid_t pid_ = -1;
     std::string address_;
+};
+
+// Whether XTEST input (xdotool) reaches the windows of a compositor's
+// Xwayland. An Xwayland built with libei sends it through the compositor's
+// EI portal, which headless Mutter and sway do not offer: it is dropped.
+bool XtestReachesXwayland();
+
+// AT-SPI on a session bus: a program started with Env() added to its
+// environment can be driven through its accessible actions. asUser prefixes
+// the commands it runs, as for SessionBus.
+class AccessibilityBus {
+public:
+    explicit AccessibilityBus(const std::string& busAddress,
+                              const std::vector<std::string>& asUser = {});
+    ~AccessibilityBus();
+    AccessibilityBus(const AccessibilityBus&) = delete;
+    AccessibilityBus& operator=(const AccessibilityBus&) = delete;
+    std::vector<std::string> Env() const;
+    // Selects line `line` of the program's list, checks that it alone is
+    // selected, and presses OK; status 0 when both happened.
+    CommandResult ChooseLine(int line) const;
+
+private:
+    std::string bus_;
+    std::vector<std::string> asUser_;
+    pid_t pid_ = -1;
 };
 
 // GetCurrentState of org.gnome.Mutter.DisplayConfig, as the test reads it.
@@ -58,20 +86,34 @@ struct MutterState {
 };
 
 inline constexpr const char* kDummyModes = "1280x720@60:1280x720@30:1024x768@60:800x600@60";
+// Headless sessions: one virtual monitor a spec, Meta-0 first, each with that one mode.
+inline constexpr const char* kVirtualMonitors = "1280x720@60:1024x768@60";
+
+// The sessions the installed Mutter can run, from its --help: Mutter 50 has
+// no X11 backend, so neither a nested nor an X11 session.
+struct MutterOffers {
+    bool nested = false;
+    bool x11 = false;
+    bool headless = false;
+};
+const MutterOffers& InstalledMutter();
 
 class MutterSession {
 public:
     enum class Kind {
-        Nested,  // a Wayland compositor in a window of x, with its own Xwayland
-        X11,     // the window manager and display server of x itself
+        Nested,    // a Wayland compositor in a window of x, with its own Xwayland
+        X11,       // the window manager and display server of x itself
+        Headless,  // a Wayland compositor with virtual monitors and its own Xwayland; x unused
     };
-    // Nested sessions show two dummy monitors, LVDS1 and LVDS2, with modeSpecs.
+    // Nested sessions show two dummy monitors, LVDS1 and LVDS2, with modeSpecs;
+    // headless ones a virtual monitor for each spec.
     MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs = kDummyModes);
     ~MutterSession();
     MutterSession(const MutterSession&) = delete;
     MutterSession& operator=(const MutterSession&) = delete;
 
     bool Running() const { return pid_ > 0 && bus_.Running() && !display_.empty(); }
+    Kind SessionKind() const { return kind_; }
     // Stops Mutter and starts it again on the same bus and folders.
     bool Restart(const std::string& modeSpecs);
     void Stop();
