@@ -8,6 +8,13 @@ import time
 
 import pyatspi
 
+
+def fail(why):
+    # On standard output, where the test shows it.
+    print("atspi_choose: " + why)
+    sys.exit(1)
+
+
 line = int(sys.argv[1])
 frame = None
 for _ in range(150):
@@ -17,10 +24,10 @@ for _ in range(150):
         break
     time.sleep(0.1)
 if frame is None:
-    sys.exit("atspi_choose: no Tavrimo window with a list on the accessibility bus")
+    fail("no Tavrimo window with a list on the accessibility bus")
 lst, button = frame[0], frame[1]
 if line >= lst.childCount:
-    sys.exit(f"atspi_choose: line {line} asked for, the list has {lst.childCount}")
+    fail(f"line {line} asked for, the list has {lst.childCount}")
 
 
 def selected():
@@ -34,9 +41,9 @@ for _ in range(50):
         break
     time.sleep(0.1)
 if selected() != [line]:
-    sys.exit(f"atspi_choose: line {line} asked for, {selected()} selected")
+    fail(f"line {line} asked for, {selected()} selected")
 press = button.queryAction()
 names = [press.getName(i) for i in range(press.nActions)]
 if "Press" not in names or not press.doAction(names.index("Press")):
-    sys.exit(f"atspi_choose: OK could not be pressed ({names})")
+    fail(f"OK could not be pressed ({names})")
 print(f"line {line} selected, OK pressed")
