@@ -16,6 +16,14 @@
 #include "mutter_display_settings.h"
 #include "xdg_paths.h"
 
+// The session a parameterised test runs in, as its name shows it.
+static void PrintTo(MutterSession::Kind kind, std::ostream* os)
+{
+    *os << (kind == MutterSession::Kind::Headless ? "headless"
+            : kind == MutterSession::Kind::Nested ? "nested"
+                                                  : "x11");
+}
+
 namespace {
 
 namespace fs = std::filesystem;
