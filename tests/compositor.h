@@ -173,6 +173,7 @@ public:
     bool Running() const { return pid_ > 0 && !display_.empty(); }
     const std::string& ConfigHome() const { return config_; }
     const std::string& XDisplay() const { return display_; }
+    const std::string& BusAddress() const { return bus_.Address(); }
     // XDG_RUNTIME_DIR, WAYLAND_DISPLAY, DISPLAY, the bus and XDG_CONFIG_HOME.
     std::vector<std::string> ClientEnv() const;
     std::string Log() const;
