@@ -204,9 +204,10 @@ depth) in a small window with a Traditional Chinese interface. Select a line
 and press OK: the display switches to that mode and keeps it at the next
 login. On GNOME it asks Mutter, on Cinnamon muffin and on KDE Plasma KWin,
 which store the mode themselves; on Xfce and MATE it keeps the mode in the
-desktop's own display settings; on sway and other wlroots compositors it uses their output
-management, and sway's configuration where it includes the program's file;
-on other X11 sessions it uses RandR and an autostart entry.")
+desktop's own display settings; on sway and other wlroots compositors it
+uses their output management, and sway's configuration where it includes
+the program's file; on other X11 sessions it uses RandR and an autostart
+entry.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
