@@ -86,7 +86,7 @@ struct MutterState {
 };
 
 inline constexpr const char* kDummyModes = "1280x720@60:1280x720@30:1024x768@60:800x600@60";
-// Headless sessions: one virtual monitor a spec, Meta-0 first, each with that one mode.
+// Headless sessions: a virtual monitor for each WxH@R, Meta-0 first, each with that one mode.
 inline constexpr const char* kVirtualMonitors = "1280x720@60:1024x768@60";
 
 // The sessions the installed Mutter can run, from its --help: Mutter 50 has
@@ -106,7 +106,7 @@ public:
         Headless,  // a Wayland compositor with virtual monitors and its own Xwayland; x unused
     };
     // Nested sessions show two dummy monitors, LVDS1 and LVDS2, with modeSpecs;
-    // headless ones a virtual monitor for each spec.
+    // headless ones a virtual monitor for each of its WxH@R.
     MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs = kDummyModes);
     ~MutterSession();
     MutterSession(const MutterSession&) = delete;

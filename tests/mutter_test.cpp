@@ -53,9 +53,8 @@ protected:
     }
     std::string Name() const { return Headless() ? "headless" : "nested"; }
     const char* Specs() const { return Headless() ? kVirtualMonitors : kDummyModes; }
-    // The primary monitor and the one to its right.
+    // The primary monitor.
     std::string First() const { return Headless() ? "Meta-0" : "LVDS1"; }
-    std::string Second() const { return Headless() ? "Meta-1" : "LVDS2"; }
 
     std::string Current(const std::string& connector) const
     {
