@@ -7,6 +7,7 @@
 
 #include "backend_registry.h"
 #include "qt_application.h"
+#include "qt_fonts.h"
 #include "qt_main_form.h"
 #include "tavrimo_version.h"
 
@@ -52,6 +53,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tavrimo: cannot open display: neither DISPLAY nor WAYLAND_DISPLAY is set\n");
         return 1;
     }
+    UseWindowFontsOnly();
     const QtMessageHandler previous = qInstallMessageHandler(Hold);
     GuardedApplication app(argc, argv);
     qInstallMessageHandler(previous);
