@@ -89,7 +89,10 @@ if(TAVRIMO_WITH_WLR)
   tavrimo_wayland_protocol(tavrimo_wlr ${wlr_protocol})
   tavrimo_wayland_protocol(tavrimo_wlr ${xdg_output_protocol})
   target_include_directories(tavrimo_wlr PUBLIC display_settings)
-  target_link_libraries(tavrimo_wlr PUBLIC tavrimo_wayland tavrimo_xdg PRIVATE tavrimo_warnings)
+  # sway's IPC answers in JSON; the header-only library adds no run-time library.
+  find_package(nlohmann_json 3 REQUIRED)
+  target_link_libraries(tavrimo_wlr PUBLIC tavrimo_wayland tavrimo_xdg
+                        PRIVATE nlohmann_json::nlohmann_json tavrimo_warnings)
   list(APPEND backend_libraries tavrimo_wlr)
   list(APPEND backend_names Wlr)
 endif()

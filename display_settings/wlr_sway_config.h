@@ -13,12 +13,20 @@ inline constexpr const char* kSwayModeFileName = "tavrimo-display-mode.conf";
 std::optional<std::string> SwayCurrentConfig(const std::string& socketPath, int timeoutMs,
                                              std::string* error);
 
-// The string member key of a JSON object, unescaped; nothing when absent.
+// The string member key of a JSON object, unescaped; nothing when absent or
+// when json is not valid JSON.
 std::optional<std::string> JsonStringMember(const std::string& json, const std::string& key);
 
-// True when an include line of config names path, itself or by a glob,
-// after `~` and environment variables in it are expanded.
-bool SwayConfigIncludes(const std::string& config, const std::string& path);
+// The folder of the configuration file sway loads when it is not given one:
+// the first of ~/.sway, $XDG_CONFIG_HOME/sway, ~/.i3, $XDG_CONFIG_HOME/i3,
+// /etc/sway and /etc/i3 that holds a readable `config`; empty when none does.
+std::string SwayConfigDir();
+
+// True when an include line of config, the text of the file in configDir,
+// names path, itself or by a glob, after expanding it as sway does (a
+// relative path is relative to configDir).
+bool SwayConfigIncludes(const std::string& config, const std::string& path,
+                        const std::string& configDir = SwayConfigDir());
 
 // ConfigHome()/sway/config.d, or empty.
 std::string SwayModeDir();
