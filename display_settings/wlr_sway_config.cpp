@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -107,6 +108,23 @@ std::string Normal(const std::string& path)
     return std::filesystem::path(path).lexically_normal().string();
 }
 
+// The folder of the configuration of the sway at the other end of fd, read
+// from its command line; empty when that cannot be read.
+std::string PeerConfigDir(int fd)
+{
+    ucred peer{};
+    socklen_t len = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.pid <= 0) return {};
+    const std::string proc = "/proc/" + std::to_string(peer.pid);
+    std::ifstream cmdline(proc + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(cmdline, arg, '\0');) args.push_back(arg);
+    if (args.empty()) return SwayConfigDir({"sway"}, "");  // as sway started without -c
+    std::error_code ec;
+    const std::string cwd = std::filesystem::read_symlink(proc + "/cwd", ec).string();
+    return SwayConfigDir(args, ec ? std::string() : cwd);
+}
+
 }  // namespace
 
 std::optional<std::string> JsonStringMember(const std::string& json, const std::string& key)
@@ -118,10 +136,10 @@ std::optional<std::string> JsonStringMember(const std::string& json, const std::
     return member->get<std::string>();
 }
 
-std::optional<std::string> SwayCurrentConfig(const std::string& socketPath, int timeoutMs,
-                                             std::string* error)
+std::optional<SwayConfig> SwayCurrentConfig(const std::string& socketPath, int timeoutMs,
+                                            std::string* error)
 {
-    const auto fail = [&](const std::string& why) -> std::optional<std::string> {
+    const auto fail = [&](const std::string& why) -> std::optional<SwayConfig> {
         *error = socketPath + ": " + why;
         return std::nullopt;
     };
@@ -157,16 +175,16 @@ std::optional<std::string> SwayCurrentConfig(const std::string& socketPath, int 
     std::string payload(reply[0], '\0');
     if (!Transfer(sock.get(), payload.data(), payload.size(), false, deadline))
         return fail("sway's answer was cut short");
-    auto config = JsonStringMember(payload, "config");
-    if (!config) return fail("an answer without the configuration");
-    return config;
+    auto text = JsonStringMember(payload, "config");
+    if (!text) return fail("an answer without the configuration");
+    return SwayConfig{std::move(*text), PeerConfigDir(sock.get())};
 }
 
-bool SwayConfigIncludes(const std::string& config, const std::string& path,
-                        const std::string& configDir)
+bool SwayConfigIncludes(const SwayConfig& config, const std::string& path)
 {
+    const std::string& configDir = config.dir;
     const std::string target = Normal(path);
-    std::istringstream lines(config);
+    std::istringstream lines(config.text);
     std::string line;
     while (std::getline(lines, line)) {
         const size_t start = line.find_first_not_of(" \t");
@@ -196,8 +214,27 @@ bool SwayConfigIncludes(const std::string& config, const std::string& path,
     return false;
 }
 
-std::string SwayConfigDir()
+std::string SwayConfigDir(const std::vector<std::string>& args, const std::string& cwd)
 {
+    // As sway's getopt reads them: the last -c counts, and "--" ends the options.
+    std::string named;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") break;
+        if ((arg == "-c" || arg == "--config") && i + 1 < args.size())
+            named = args[++i];
+        else if (arg.rfind("--config=", 0) == 0)
+            named = arg.substr(9);
+        else if (arg.rfind("-c", 0) == 0 && arg.size() > 2)
+            named = arg.substr(2);
+    }
+    if (!named.empty()) {
+        if (named[0] != '/') {
+            if (cwd.empty()) return {};
+            named = cwd + "/" + named;
+        }
+        return std::filesystem::path(Normal(named)).parent_path().string();
+    }
     const char* home = std::getenv("HOME");
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     const std::string h = home != nullptr ? home : "";

@@ -23,7 +23,7 @@ struct ConfigDeleter {
 using Pattern = std::unique_ptr<FcPattern, PatternDeleter>;
 using FontSet = std::unique_ptr<FcFontSet, FontSetDeleter>;
 
-// Qt's own default family, which titles Qt draws on Wayland use.
+// Qt's own default family, which the title bar Qt draws on Wayland uses.
 constexpr const char* kQtDefaultFamily = "Sans Serif";
 
 std::string File(const FcPattern* font)
@@ -120,13 +120,17 @@ bool KeepOnlyFontsOf(FcConfig* config, const std::vector<FontFamilies>& fonts,
            FcConfigBuildFonts(config);
 }
 
-void UseWindowFontsOnly()
+void UseWindowFontsOnly(bool qtDrawsTitle)
 {
     const char* own = std::getenv("FONTCONFIG_FILE");
     if (own != nullptr && *own != '\0') return;
     const std::unique_ptr<FcConfig, ConfigDeleter> config(FcInitLoadConfigAndFonts());
     if (!config) return;
-    KeepOnlyFontsOf(config.get(), WindowFonts(), {kQtDefaultFamily});
+    // Matching a family against every font takes a few milliseconds: only
+    // where the face is drawn.
+    KeepOnlyFontsOf(config.get(), WindowFonts(),
+                    qtDrawsTitle ? std::vector<std::string>{kQtDefaultFamily}
+                                 : std::vector<std::string>{});
     // Kept whole or narrowed, it is the one Qt would have loaded: Qt's own
     // start of fontconfig then finds it ready. The library holds a reference.
     FcConfigSetCurrent(config.get());

@@ -22,7 +22,8 @@ bool KeepOnlyFontsOf(FcConfig* config, const std::vector<FontFamilies>& fonts,
                      const std::vector<std::string>& matched);
 
 // Makes fontconfig's current configuration the one it would load by itself,
-// holding only the window's fonts where they are all installed. A
-// configuration the user names in FONTCONFIG_FILE is left for Qt to load as
-// it is.
-void UseWindowFontsOnly();
+// holding only the window's fonts where they are all installed, and the face
+// of Qt's default family where Qt draws the window's title itself (on
+// Wayland). A configuration the user names in FONTCONFIG_FILE is left for Qt
+// to load as it is.
+void UseWindowFontsOnly(bool qtDrawsTitle);

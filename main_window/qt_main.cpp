@@ -53,7 +53,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tavrimo: cannot open display: neither DISPLAY nor WAYLAND_DISPLAY is set\n");
         return 1;
     }
-    UseWindowFontsOnly();
+    // Qt draws the title bar itself on Wayland, where the compositor does not.
+    UseWindowFontsOnly(!qgetenv("QT_QPA_PLATFORM").startsWith("xcb"));
     const QtMessageHandler previous = qInstallMessageHandler(Hold);
     GuardedApplication app(argc, argv);
     qInstallMessageHandler(previous);

@@ -202,27 +202,42 @@ TEST(SwayConfig, IncludeLinesCoverTheModeFileOnlyWhereTheirPathOrGlobDoes)
         {"", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(SwayConfigIncludes(c.config, file, dir), c.included) << c.config;
+        EXPECT_EQ(SwayConfigIncludes({c.config, dir}, file), c.included) << c.config;
     EXPECT_NE(access(ran.c_str(), F_OK), 0) << "a command in an include line ran";
-    EXPECT_FALSE(SwayConfigIncludes("include config.d/*", file, "")) << "no folder known";
+    EXPECT_FALSE(SwayConfigIncludes({"include config.d/*", ""}, file)) << "no folder known";
 }
 
-TEST(SwayConfig, TheMainConfigurationIsLookedForInSwaysOrder)
+TEST(SwayConfig, TheMainConfigurationIsTheOneNamedOnSwaysCommandLineOrFoundInSwaysOrder)
 {
     const std::string home = testing::TempDir() + "tavrimo-sway-home";
     std::filesystem::remove_all(home);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home + "/xdg").c_str(), 1);
+    const struct {
+        std::vector<std::string> args;
+        const char* dir;
+    } named[] = {
+        {{"sway", "-c", "/etc/kiosk/sway.conf"}, "/etc/kiosk"},
+        {{"sway", "--config=conf/sway"}, "/srv/conf"},
+        {{"sway", "-cconf/sway", "-d", "--config", "../other/config"}, "/other"},
+        {{"sway", "-c"}, nullptr},  // nothing named: the usual places
+        {{"sway", "--", "-c", "/etc/kiosk/sway.conf"}, nullptr},
+    };
+    for (const auto& c : named)
+        EXPECT_EQ(SwayConfigDir(c.args, "/srv"),
+                  c.dir != nullptr ? c.dir : SwayConfigDir({"sway"}, "/srv"))
+            << c.args.back();
     const auto put = [](const std::string& dir) {
         std::filesystem::create_directories(dir);
         std::ofstream(dir + "/config") << "\n";
     };
+    const std::vector<std::string> plain{"sway"};
     put(home + "/.i3");
-    EXPECT_EQ(SwayConfigDir(), home + "/.i3");
+    EXPECT_EQ(SwayConfigDir(plain, "/srv"), home + "/.i3");
     put(home + "/xdg/sway");
-    EXPECT_EQ(SwayConfigDir(), home + "/xdg/sway");
+    EXPECT_EQ(SwayConfigDir(plain, "/srv"), home + "/xdg/sway");
     put(home + "/.sway");
-    EXPECT_EQ(SwayConfigDir(), home + "/.sway");
+    EXPECT_EQ(SwayConfigDir(plain, "/srv"), home + "/.sway");
     std::filesystem::remove_all(home);
 }
 
