@@ -1,6 +1,7 @@
 #include "qt_fonts.h"
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -91,13 +92,17 @@ std::vector<FontFamilies> WindowFonts()
 bool KeepOnlyFontsOf(FcConfig* config, const std::vector<FontFamilies>& fonts,
                      const std::vector<std::string>& matched)
 {
+    // Listing goes through every installed font: once for each family.
+    std::map<std::string, std::set<std::string>> filesOf;
     std::set<std::string> keep;
     for (const FontFamilies& families : fonts) {
         bool found = false;
         for (const std::string& family : families) {
-            const std::set<std::string> files = FilesOfFamily(config, family);
-            found = found || !files.empty();
-            keep.insert(files.begin(), files.end());
+            auto known = filesOf.find(family);
+            if (known == filesOf.end())
+                known = filesOf.emplace(family, FilesOfFamily(config, family)).first;
+            found = found || !known->second.empty();
+            keep.insert(known->second.begin(), known->second.end());
         }
         if (!found) return false;
     }
