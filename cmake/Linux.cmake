@@ -97,7 +97,10 @@ if(TAVRIMO_WITH_WLR)
   tavrimo_wayland_protocol(tavrimo_wlr ${wlr_protocol})
   tavrimo_wayland_protocol(tavrimo_wlr ${xdg_output_protocol})
   target_include_directories(tavrimo_wlr PUBLIC display_settings)
-  target_link_libraries(tavrimo_wlr PUBLIC tavrimo_wayland tavrimo_xdg PRIVATE tavrimo_warnings)
+  # sway's IPC answers in JSON; the header-only library adds no run-time library.
+  find_package(nlohmann_json 3 REQUIRED)
+  target_link_libraries(tavrimo_wlr PUBLIC tavrimo_wayland tavrimo_xdg
+                        PRIVATE nlohmann_json::nlohmann_json tavrimo_warnings)
   list(APPEND backend_libraries tavrimo_wlr)
   list(APPEND backend_names Wlr)
 endif()
@@ -149,9 +152,13 @@ add_library(tavrimo_registry STATIC display_settings/backend_registry.cpp
 target_include_directories(tavrimo_registry PUBLIC display_settings)
 target_link_libraries(tavrimo_registry PUBLIC ${backend_libraries} PRIVATE tavrimo_warnings)
 
-add_library(tavrimo_qt_form STATIC main_window/qt_main_form.cpp main_window/qt_application.cpp)
+# fontconfig, which Qt loads anyway, to hand Qt only the window's fonts.
+pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
+add_library(tavrimo_qt_form STATIC main_window/qt_main_form.cpp main_window/qt_application.cpp
+            main_window/qt_fonts.cpp)
 set_target_properties(tavrimo_qt_form PROPERTIES AUTOMOC ON)
-target_link_libraries(tavrimo_qt_form PUBLIC tavrimo_core Qt6::Widgets PRIVATE tavrimo_warnings)
+target_link_libraries(tavrimo_qt_form PUBLIC tavrimo_core Qt6::Widgets PkgConfig::FONTCONFIG
+                      PRIVATE tavrimo_warnings)
 qt_add_resources(tavrimo_qt_form art PREFIX / BASE resources FILES
   resources/logo.bmp resources/tavrimo-16.png resources/tavrimo-32.png)
 

@@ -214,6 +214,18 @@ struct MutterDisplaySettings::Bus {
     // shared one would end the process), made within a bounded time.
     bool Connect(const char* address, std::string* error)
     {
+        // With neither an address nor a user bus, GLib would run dbus-launch
+        // (and might start a new bus with it), where Mutter never is.
+        const char* env = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+        if (address == nullptr && (env == nullptr || *env == '\0')) {
+            gchar* userBus = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
+            const bool exists = g_file_test(userBus, G_FILE_TEST_EXISTS);
+            g_free(userBus);
+            if (!exists) {
+                *error = "no session bus: DBUS_SESSION_BUS_ADDRESS is not set";
+                return false;
+            }
+        }
         GErrorPtr e;
         GError* raw = nullptr;
         gchar* found = address != nullptr

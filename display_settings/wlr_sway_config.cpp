@@ -7,10 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include <fnmatch.h>
 #include <poll.h>
+#include <wordexp.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -64,123 +69,38 @@ bool Transfer(int fd, char* buf, size_t len, bool sending, Clock::time_point dea
     return true;
 }
 
-void AppendUtf8(std::string* out, uint32_t cp)
+// word with every unquoted glob character escaped, so that wordexp(3)
+// expands names and variables but leaves the globs for fnmatch: the file a
+// glob should cover may not exist yet, and would not be listed.
+std::string GlobsEscaped(const std::string& word)
 {
-    if (cp < 0x80) {
-        *out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        *out += static_cast<char>(0xC0 | (cp >> 6));
-        *out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        *out += static_cast<char>(0xE0 | (cp >> 12));
-        *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        *out += static_cast<char>(0xF0 | (cp >> 18));
-        *out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// The JSON string that starts at json[*pos] (its opening quote), unescaped;
-// *pos ends past its closing quote.
-std::optional<std::string> ParseJsonString(const std::string& json, size_t* pos)
-{
-    if (*pos >= json.size() || json[*pos] != '"') return std::nullopt;
     std::string out;
-    const auto hex4 = [&json](size_t at, uint32_t* value) {
-        if (at + 4 > json.size()) return false;
-        *value = 0;
-        for (size_t i = at; i < at + 4; ++i) {
-            const char c = json[i];
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0) return false;
-            *value = *value * 16 + static_cast<uint32_t>(digit);
-        }
-        return true;
-    };
-    for (size_t i = *pos + 1; i < json.size(); ++i) {
-        const char c = json[i];
-        if (c == '"') {
-            *pos = i + 1;
-            return out;
-        }
-        if (c != '\\') {
+    char quote = 0;
+    for (size_t i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        if (quote != '\'' && c == '\\' && i + 1 < word.size()) {
             out += c;
+            out += word[++i];
             continue;
         }
-        if (++i >= json.size()) break;
-        switch (json[i]) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': {
-            uint32_t cp = 0;
-            if (!hex4(i + 1, &cp)) return std::nullopt;
-            i += 4;
-            uint32_t low = 0;
-            if (cp >= 0xD800 && cp < 0xDC00 && i + 6 < json.size() && json[i + 1] == '\\' &&
-                json[i + 2] == 'u' && hex4(i + 3, &low) && low >= 0xDC00 && low < 0xE000) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                i += 6;
-            } else if (cp >= 0xD800 && cp < 0xE000) {
-                cp = 0xFFFD;  // a lone surrogate
-            }
-            AppendUtf8(&out, cp);
-            break;
-        }
-        default: return std::nullopt;
-        }
-    }
-    return std::nullopt;
-}
-
-// path with a leading ~ and every $NAME or ${NAME} replaced from the
-// environment, as sway's include expands it.
-std::string Expand(const std::string& path)
-{
-    std::string out;
-    size_t i = 0;
-    if (!path.empty() && path[0] == '~' && (path.size() == 1 || path[1] == '/')) {
-        const char* home = std::getenv("HOME");
-        out = home != nullptr ? home : "";
-        i = 1;
-    }
-    while (i < path.size()) {
-        if (path[i] != '$') {
-            out += path[i++];
-            continue;
-        }
-        size_t start = i + 1;
-        size_t end = start;
-        const bool braced = start < path.size() && path[start] == '{';
-        if (braced) {
-            end = path.find('}', start);
-            if (end == std::string::npos) return out + path.substr(i);
-            ++start;
-        } else {
-            while (end < path.size() && (std::isalnum(static_cast<unsigned char>(path[end])) ||
-                                         path[end] == '_'))
-                ++end;
-        }
-        const std::string name = path.substr(start, end - start);
-        if (name.empty()) {
-            out += path[i++];
-            continue;
-        }
-        if (const char* value = std::getenv(name.c_str())) out += value;
-        i = braced ? end + 1 : end;
+        if (quote == 0 && (c == '*' || c == '?' || c == '[')) out += '\\';
+        if ((c == '\'' || c == '"') && (quote == 0 || quote == c)) quote = quote == 0 ? c : 0;
+        out += c;
     }
     return out;
+}
+
+// The paths an include line's argument names, expanded by wordexp(3) as
+// sway expands it, with no command run; nothing when it does not expand.
+std::optional<std::vector<std::string>> IncludedPaths(const std::string& argument)
+{
+    wordexp_t words{};
+    const int result = ::wordexp(GlobsEscaped(argument).c_str(), &words, WRDE_NOCMD);
+    if (result == WRDE_NOSPACE) ::wordfree(&words);
+    if (result != 0) return std::nullopt;
+    std::vector<std::string> paths(words.we_wordv, words.we_wordv + words.we_wordc);
+    ::wordfree(&words);
+    return paths;
 }
 
 std::string Normal(const std::string& path)
@@ -188,42 +108,38 @@ std::string Normal(const std::string& path)
     return std::filesystem::path(path).lexically_normal().string();
 }
 
+// The folder of the configuration of the sway at the other end of fd, read
+// from its command line; empty when that cannot be read.
+std::string PeerConfigDir(int fd)
+{
+    ucred peer{};
+    socklen_t len = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.pid <= 0) return {};
+    const std::string proc = "/proc/" + std::to_string(peer.pid);
+    std::ifstream cmdline(proc + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(cmdline, arg, '\0');) args.push_back(arg);
+    if (args.empty()) return SwayConfigDir({"sway"}, "");  // as sway started without -c
+    std::error_code ec;
+    const std::string cwd = std::filesystem::read_symlink(proc + "/cwd", ec).string();
+    return SwayConfigDir(args, ec ? std::string() : cwd);
+}
+
 }  // namespace
 
 std::optional<std::string> JsonStringMember(const std::string& json, const std::string& key)
 {
-    // Only the object's own members count: depth 1, outside strings.
-    int depth = 0;
-    for (size_t i = 0; i < json.size();) {
-        const char c = json[i];
-        if (c == '"') {
-            size_t end = i;
-            const auto text = ParseJsonString(json, &end);
-            if (!text) return std::nullopt;
-            size_t after = end;
-            while (after < json.size() && std::isspace(static_cast<unsigned char>(json[after])))
-                ++after;
-            if (depth == 1 && *text == key && after < json.size() && json[after] == ':') {
-                size_t value = after + 1;
-                while (value < json.size() &&
-                       std::isspace(static_cast<unsigned char>(json[value])))
-                    ++value;
-                return ParseJsonString(json, &value);
-            }
-            i = end;
-            continue;
-        }
-        if (c == '{' || c == '[') ++depth;
-        if (c == '}' || c == ']') --depth;
-        ++i;
-    }
-    return std::nullopt;
+    const auto value = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
+    if (!value.is_object()) return std::nullopt;
+    const auto member = value.find(key);
+    if (member == value.end() || !member->is_string()) return std::nullopt;
+    return member->get<std::string>();
 }
 
-std::optional<std::string> SwayCurrentConfig(const std::string& socketPath, int timeoutMs,
-                                             std::string* error)
+std::optional<SwayConfig> SwayCurrentConfig(const std::string& socketPath, int timeoutMs,
+                                            std::string* error)
 {
-    const auto fail = [&](const std::string& why) -> std::optional<std::string> {
+    const auto fail = [&](const std::string& why) -> std::optional<SwayConfig> {
         *error = socketPath + ": " + why;
         return std::nullopt;
     };
@@ -259,15 +175,16 @@ std::optional<std::string> SwayCurrentConfig(const std::string& socketPath, int 
     std::string payload(reply[0], '\0');
     if (!Transfer(sock.get(), payload.data(), payload.size(), false, deadline))
         return fail("sway's answer was cut short");
-    auto config = JsonStringMember(payload, "config");
-    if (!config) return fail("an answer without the configuration");
-    return config;
+    auto text = JsonStringMember(payload, "config");
+    if (!text) return fail("an answer without the configuration");
+    return SwayConfig{std::move(*text), PeerConfigDir(sock.get())};
 }
 
-bool SwayConfigIncludes(const std::string& config, const std::string& path)
+bool SwayConfigIncludes(const SwayConfig& config, const std::string& path)
 {
+    const std::string& configDir = config.dir;
     const std::string target = Normal(path);
-    std::istringstream lines(config);
+    std::istringstream lines(config.text);
     std::string line;
     while (std::getline(lines, line)) {
         const size_t start = line.find_first_not_of(" \t");
@@ -276,18 +193,59 @@ bool SwayConfigIncludes(const std::string& config, const std::string& path)
         if (arg >= line.size() || (line[arg] != ' ' && line[arg] != '\t')) continue;
         arg = line.find_first_not_of(" \t", arg);
         if (arg == std::string::npos) continue;
-        std::string pattern = line.substr(arg);
-        pattern.erase(pattern.find_last_not_of(" \t\r") + 1);
-        if (pattern.size() >= 2 && (pattern.front() == '"' || pattern.front() == '\'') &&
-            pattern.back() == pattern.front())
-            pattern = pattern.substr(1, pattern.size() - 2);
-        pattern = Expand(pattern);
-        // A relative include is relative to a file sway does not name.
-        if (pattern.empty() || pattern[0] != '/') continue;
-        if (::fnmatch(Normal(pattern).c_str(), target.c_str(), FNM_PATHNAME | FNM_PERIOD) == 0)
-            return true;
+        std::string argument = line.substr(arg);
+        argument.erase(argument.find_last_not_of(" \t\r") + 1);
+        // sway takes the quotes around its argument off before expanding it.
+        if (argument.size() >= 2 && (argument.front() == '"' || argument.front() == '\'') &&
+            argument.back() == argument.front())
+            argument = argument.substr(1, argument.size() - 2);
+        const auto paths = IncludedPaths(argument);
+        if (!paths) continue;
+        for (std::string pattern : *paths) {
+            if (pattern.empty()) continue;
+            if (pattern[0] != '/') {
+                if (configDir.empty()) continue;
+                pattern = configDir + "/" + pattern;
+            }
+            if (::fnmatch(Normal(pattern).c_str(), target.c_str(), FNM_PATHNAME | FNM_PERIOD) == 0)
+                return true;
+        }
     }
     return false;
+}
+
+std::string SwayConfigDir(const std::vector<std::string>& args, const std::string& cwd)
+{
+    // As sway's getopt reads them: the last -c counts, and "--" ends the options.
+    std::string named;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") break;
+        if ((arg == "-c" || arg == "--config") && i + 1 < args.size())
+            named = args[++i];
+        else if (arg.rfind("--config=", 0) == 0)
+            named = arg.substr(9);
+        else if (arg.rfind("-c", 0) == 0 && arg.size() > 2)
+            named = arg.substr(2);
+    }
+    if (!named.empty()) {
+        if (named[0] != '/') {
+            if (cwd.empty()) return {};
+            named = cwd + "/" + named;
+        }
+        return std::filesystem::path(Normal(named)).parent_path().string();
+    }
+    const char* home = std::getenv("HOME");
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string h = home != nullptr ? home : "";
+    const std::string configHome = xdg != nullptr && *xdg != '\0' ? xdg : h + "/.config";
+    // sway's own order of places for its configuration.
+    const std::string candidates[] = {h + "/.sway",    configHome + "/sway", h + "/.i3",
+                                      configHome + "/i3", "/etc/sway",       "/etc/i3"};
+    for (const std::string& dir : candidates)
+        if ((home != nullptr || dir[0] == '/') && ::access((dir + "/config").c_str(), R_OK) == 0)
+            return dir;
+    return {};
 }
 
 std::string SwayModeDir()

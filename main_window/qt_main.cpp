@@ -3,10 +3,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "backend_registry.h"
 #include "qt_application.h"
+#include "qt_fonts.h"
 #include "qt_main_form.h"
 #include "tavrimo_version.h"
 
@@ -52,6 +54,10 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tavrimo: cannot open display: neither DISPLAY nor WAYLAND_DISPLAY is set\n");
         return 1;
     }
+    // fontconfig reads its configuration and fonts while Qt starts: Qt first
+    // asks it for a font when the window's list is laid out. Qt draws the
+    // title bar itself on Wayland, where the compositor does not.
+    std::jthread fonts(UseWindowFontsOnly, !qgetenv("QT_QPA_PLATFORM").startsWith("xcb"));
     const QtMessageHandler previous = qInstallMessageHandler(Hold);
     GuardedApplication app(argc, argv);
     qInstallMessageHandler(previous);
@@ -73,6 +79,7 @@ int main(int argc, char* argv[])
     if (!backend.diagnostic.empty())
         std::fprintf(stderr, "tavrimo: %s\n", backend.diagnostic.c_str());
 
+    fonts.join();
     MainForm form(*backend.settings);
     return RunMainWindow(app, form);
 }

@@ -8,12 +8,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
 #include "fake_display_settings.h"
 #include "form_layout.h"
 #include "qt_application.h"
+#include "qt_fonts.h"
 #include "qt_main_form.h"
 
 namespace {
@@ -238,6 +241,71 @@ TEST(RunMainWindow, AHandlerFailingDuringTheFillEndsTheProgramWithTheWindowUnsho
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(reports, std::vector<std::string>{"a handler failed"}) << "reported once";
     EXPECT_EQ(form.DspList->count(), 1) << "the fill went no further";
+}
+
+// Every file of config's fonts, or those holding family.
+std::set<std::string> FontFiles(FcConfig* config, const char* family = nullptr)
+{
+    const std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)> pattern(FcPatternCreate(),
+                                                                           FcPatternDestroy);
+    if (family != nullptr)
+        FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+    const std::unique_ptr<FcObjectSet, decltype(&FcObjectSetDestroy)> objects(
+        FcObjectSetBuild(FC_FILE, nullptr), FcObjectSetDestroy);
+    const std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)> fonts(
+        FcFontList(config, pattern.get(), objects.get()), FcFontSetDestroy);
+    std::set<std::string> files;
+    for (int i = 0; i < fonts->nfont; ++i) {
+        FcChar8* file = nullptr;
+        if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) == FcResultMatch)
+            files.insert(reinterpret_cast<const char*>(file));
+    }
+    return files;
+}
+
+TEST(WindowFonts, OnlyTheFilesOfTheWindowsFamiliesStayAndAMissingFontKeepsThemAll)
+{
+    const struct {
+        std::vector<FontFamilies> fonts;
+        bool narrowed;
+    } cases[] = {
+        {WindowFonts(), true},
+        {{{"No Such Family", "AR PL UMing TW"}, {"Unifont"}}, true},
+        {{{"AR PL UMing TW"}, {"No Such Family"}}, false},
+    };
+    for (const auto& c : cases) {
+        const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(
+            FcInitLoadConfigAndFonts(), FcConfigDestroy);
+        const std::set<std::string> all = FontFiles(config.get());
+        std::set<std::string> wanted = FontFiles(config.get(), "AR PL UMing TW");
+        wanted.merge(FontFiles(config.get(), "Unifont"));
+        ASSERT_GT(all.size(), wanted.size()) << "more fonts are installed than the window's";
+        EXPECT_EQ(KeepOnlyFontsOf(config.get(), c.fonts, {}), c.narrowed);
+        EXPECT_EQ(FontFiles(config.get()), c.narrowed ? wanted : all);
+    }
+}
+
+TEST(WindowFonts, TheFaceFontconfigPicksForAGenericNameStays)
+{
+    const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(FcInitLoadConfigAndFonts(),
+                                                                      FcConfigDestroy);
+    const auto picked = [&config] {
+        FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("Sans Serif"));
+        FcConfigSubstitute(config.get(), pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        FcPattern* match = FcFontMatch(config.get(), pattern, &result);
+        FcChar8* file = nullptr;
+        std::string name;
+        if (match != nullptr && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
+            name = reinterpret_cast<const char*>(file);
+        FcPatternDestroy(match);
+        FcPatternDestroy(pattern);
+        return name;
+    };
+    const std::string before = picked();
+    ASSERT_TRUE(KeepOnlyFontsOf(config.get(), WindowFonts(), {"Sans Serif"}));
+    EXPECT_EQ(picked(), before);
 }
 
 }  // namespace

@@ -5,8 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+
+#include <unistd.h>
 
 #include "compositor.h"
 #include "kde_display_settings.h"
@@ -257,9 +262,14 @@ TEST(SwayConfig, IncludeLinesCoverTheModeFileOnlyWhereTheirPathOrGlobDoes)
 {
     setenv("HOME", "/home/u", 1);
     setenv("XDG_CONFIG_HOME", "/home/u/.config", 1);
-    const std::string file = "/home/u/.config/sway/config.d/tavrimo-display-mode.conf";
+    const std::string dir = "/home/u/.config/sway";  // the including file's folder
+    const std::string file = dir + "/config.d/tavrimo-display-mode.conf";
+    const std::string ran = testing::TempDir() + "tavrimo-include-ran";
+    std::remove(ran.c_str());
+    const std::string command = "include $(touch " + ran + ")/config.d/*";
+    const std::string backquoted = "include `touch " + ran + "`/config.d/*";
     const struct {
-        const char* config;
+        std::string config;
         bool included;
     } cases[] = {
         {"include ~/.config/sway/config.d/*", true},
@@ -267,16 +277,58 @@ TEST(SwayConfig, IncludeLinesCoverTheModeFileOnlyWhereTheirPathOrGlobDoes)
         {"include \"${XDG_CONFIG_HOME}/sway/config.d/*\"", true},
         {"include /home/u/.config/sway/./config.d/tavrimo-display-mode.conf", true},
         {"set $mod Mod4\ninclude /etc/sway/config.d/*\ninclude ~/.config/sway/config.d/*", true},
+        {"include ~/.config/sway/config.d/[a-z]*", true},
         {"include /etc/sway/config.d/*", false},
         {"# include ~/.config/sway/config.d/*", false},
-        {"include config.d/*", false},  // relative to a file sway does not name
+        {"include config.d/*", true},  // relative to the including file's folder
+        {"include ../sway/config.d/tavrimo-display-mode.conf", true},
+        {"include config/*", false},
         {"include ~/.config/sway/*", false},  // a glob does not reach into folders
         {"includes ~/.config/sway/config.d/*", false},
         {"include ~/.config/sway/config.d/*.cfg", false},
+        {command, false},  // no command is run to expand a path
+        {backquoted, false},
+        {"include ~/.config/sway/config.d/* | x", false},
         {"", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(SwayConfigIncludes(c.config, file), c.included) << c.config;
+        EXPECT_EQ(SwayConfigIncludes({c.config, dir}, file), c.included) << c.config;
+    EXPECT_NE(access(ran.c_str(), F_OK), 0) << "a command in an include line ran";
+    EXPECT_FALSE(SwayConfigIncludes({"include config.d/*", ""}, file)) << "no folder known";
+}
+
+TEST(SwayConfig, TheMainConfigurationIsTheOneNamedOnSwaysCommandLineOrFoundInSwaysOrder)
+{
+    const std::string home = testing::TempDir() + "tavrimo-sway-home";
+    std::filesystem::remove_all(home);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/xdg").c_str(), 1);
+    const struct {
+        std::vector<std::string> args;
+        const char* dir;
+    } named[] = {
+        {{"sway", "-c", "/etc/kiosk/sway.conf"}, "/etc/kiosk"},
+        {{"sway", "--config=conf/sway"}, "/srv/conf"},
+        {{"sway", "-cconf/sway", "-d", "--config", "../other/config"}, "/other"},
+        {{"sway", "-c"}, nullptr},  // nothing named: the usual places
+        {{"sway", "--", "-c", "/etc/kiosk/sway.conf"}, nullptr},
+    };
+    for (const auto& c : named)
+        EXPECT_EQ(SwayConfigDir(c.args, "/srv"),
+                  c.dir != nullptr ? c.dir : SwayConfigDir({"sway"}, "/srv"))
+            << c.args.back();
+    const auto put = [](const std::string& dir) {
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir + "/config") << "\n";
+    };
+    const std::vector<std::string> plain{"sway"};
+    put(home + "/.i3");
+    EXPECT_EQ(SwayConfigDir(plain, "/srv"), home + "/.i3");
+    put(home + "/xdg/sway");
+    EXPECT_EQ(SwayConfigDir(plain, "/srv"), home + "/xdg/sway");
+    put(home + "/.sway");
+    EXPECT_EQ(SwayConfigDir(plain, "/srv"), home + "/.sway");
+    std::filesystem::remove_all(home);
 }
 
 TEST(SwayConfig, TheConfigurationComesOutOfSwaysJsonAnswerWhole)
@@ -287,7 +339,8 @@ TEST(SwayConfig, TheConfigurationComesOutOfSwaysJsonAnswerWhole)
     } cases[] = {
         {R"({"config": "include ~/a\n\"q\" \\ \/ \t"})", "include ~/a\n\"q\" \\ / \t"},
         {R"({"x": {"config": "nested"}, "config": "top"})", "top"},
-        {R"({"config":"\u00e9\ud83d\ude00\ud800"})", "\xc3\xa9\xf0\x9f\x98\x80\xef\xbf\xbd"},
+        {R"({"config":"\u00e9\ud83d\ude00"})", "\xc3\xa9\xf0\x9f\x98\x80"},
+        {R"({"config":"\ud800"})", std::nullopt},  // a lone surrogate is no character
         {R"({"other": "config"})", std::nullopt},
         {R"({"config": "cut short)", std::nullopt},
         {R"({"config": "\q"})", std::nullopt},
