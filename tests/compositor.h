@@ -65,8 +65,10 @@ public:
         Nested,  // a Wayland compositor in a window of x, with its own Xwayland
         X11,     // the window manager and display server of x itself
     };
-    // Nested sessions show two dummy monitors, LVDS1 and LVDS2, with modeSpecs.
-    MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs = kDummyModes);
+    // Nested sessions show dummy monitors LVDS1, LVDS2, ... (two unless told),
+    // each with modeSpecs.
+    MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs = kDummyModes,
+                  int monitors = 2);
     ~MutterSession();
     MutterSession(const MutterSession&) = delete;
     MutterSession& operator=(const MutterSession&) = delete;
@@ -91,6 +93,7 @@ private:
 
     const XServer& x_;
     Kind kind_;
+    int monitors_;
     TempDir dir_;
     SessionBus bus_;
     std::string runtime_;

@@ -11,6 +11,7 @@
 #include "compositor.h"
 #include "modes.h"
 #include "mutter_display_settings.h"
+#include "mutter_layouts.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -155,6 +156,84 @@ TEST_F(MutterNested, RealProgramArrowsAndAltOSwitchTheMonitor)
     EXPECT_EQ(now, "1280x720@30.000");
     EXPECT_FALSE(fs::exists(entry)) << "no login entry on GNOME";
     StopProcess(app);
+}
+
+// One Mutter with three dummy monitors takes every row in turn: the test sets
+// the row's layout, then the program switches LVDS1 as it would on OK.
+TEST(MutterLayouts, EveryLayoutMutterTookBeforeASwitchItTakesAfterWithEverythingElseKept)
+{
+    XvncServer x{{"-geometry", "1600x900"}};
+    MutterSession mutter(x, MutterSession::Kind::Nested, kDummyModes, 3);
+    ASSERT_TRUE(mutter.Running()) << mutter.Log();
+    setenv("XDG_CONFIG_HOME", mutter.ConfigHome().c_str(), 1);
+    const std::string bus = mutter.BusAddress();
+    for (const LayoutRow& row : LayoutRows()) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(ApplyConfig(bus, row.config), "");
+        for (const char* target : kSwitchTargets) {
+            SCOPED_TRACE(target);
+            const ReadState before = ReadConfig(bus);
+            ASSERT_TRUE(before.read);
+            MutterDisplaySettings layer(bus.c_str());
+            const auto modes = Enumerate(layer);
+            const MutterState state = mutter.State();
+            const MutterMonitor* lvds1 = state.Monitor("LVDS1");
+            ASSERT_TRUE(lvds1 != nullptr && lvds1->modes.size() == modes.size());
+            size_t k = 0;
+            while (k < modes.size() && lvds1->modes[k].id != target) ++k;
+            ASSERT_LT(k, modes.size());
+            ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+                      dsp::kDispChangeSuccessful)
+                << layer.ApplyError();
+
+            const ReadState after = ReadConfig(bus);
+            EXPECT_EQ(LayoutFault(before.Rects(), after.Rects()), "");
+            const ConfigLogical* changed = after.LogicalOf("LVDS1");
+            ASSERT_NE(changed, nullptr);
+            EXPECT_TRUE(changed->primary);
+            for (const ConfigMonitor& m : changed->monitors)
+                EXPECT_EQ(m.mode, target) << m.connector << " mirrors LVDS1";
+            for (const ReadMonitor& m : before.monitors) {
+                const ReadMonitor* now = after.Monitor(m.connector);
+                ASSERT_NE(now, nullptr);
+                EXPECT_EQ(now->properties, m.properties) << m.connector;
+                const ConfigLogical* lm = before.LogicalOf(m.connector);
+                if (lm != nullptr && lm->monitors[0].connector != "LVDS1" &&
+                    lm != before.LogicalOf("LVDS1")) {
+                    EXPECT_EQ(now->mode, m.mode) << m.connector;
+                    EXPECT_EQ(after.LogicalOf(m.connector)->transform, lm->transform);
+                }
+                if (lm == nullptr) {
+                    EXPECT_EQ(after.LogicalOf(m.connector), nullptr) << m.connector << " stays off";
+                }
+            }
+        }
+    }
+}
+
+// Mutter's own policy turns configuring over D-Bus off: the refusal is final.
+TEST(MutterPolicy, ConfiguringOverDBusTurnedOffFailsAtOnceInMuttersWords)
+{
+    TempDir system;
+    std::ofstream(system.Path() + "/monitors.xml")
+        << "<monitors version=\"2\"><policy><dbus>no</dbus></policy></monitors>\n";
+    setenv("XDG_CONFIG_DIRS", system.Path().c_str(), 1);
+    XvncServer x{{"-geometry", "2800x1000"}};
+    MutterSession mutter(x, MutterSession::Kind::Nested);
+    ASSERT_TRUE(mutter.Running()) << mutter.Log();
+    setenv("XDG_CONFIG_HOME", mutter.ConfigHome().c_str(), 1);
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 4u);
+    const std::string before = mutter.State().Monitor("LVDS1")->Current()->id;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[3], dsp::kUpdateRegistry),
+              dsp::kDispChangeFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_NE(layer.ApplyError().find("Monitor configuration via D-Bus is disabled"),
+              std::string::npos)
+        << layer.ApplyError();
+    EXPECT_EQ(mutter.State().Monitor("LVDS1")->Current()->id, before);
 }
 
 TEST(MutterX11, ListsAndSwitchesTheXServersModes)
