@@ -221,7 +221,8 @@ GVariant* MonitorProperties(const Monitor& m)
     g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
     for (const CarriedProperty& p : kCarried)
         if (p.carry == Carry::PerMonitor)
-            if (const Variant v = Announced(m, p)) g_variant_builder_add(&b, "{sv}", p.sent, v.get());
+            if (const Variant v = Announced(m, p))
+                g_variant_builder_add(&b, "{sv}", p.sent, v.get());
     return g_variant_builder_end(&b);
 }
 
@@ -263,7 +264,8 @@ const MonitorMode* SameSize(const Monitor& m, int32_t width, int32_t height, dou
         return std::fabs(mode.refresh - hz) + (mode.interlaced != interlaced ? 1e6 : 0);
     };
     for (const MonitorMode& mode : m.modes)
-        if (mode.width == width && mode.height == height && (!best || distance(mode) < distance(*best)))
+        if (mode.width == width && mode.height == height &&
+            (!best || distance(mode) < distance(*best)))
             best = &mode;
     return best;
 }
@@ -341,7 +343,8 @@ Config BuildConfig(const State& st, const std::string& connector, const std::str
         const MonitorMode* current = first ? first->Current() : nullptr;
         if (current == nullptr)
             return Refuse(dsp::kDispChangeFailed, lm.connectors.front() + " shows no mode");
-        const mutter_layout::Size old = LayoutExtent(*current, lm.scale, lm.transform, st.layoutMode);
+        const mutter_layout::Size old =
+            LayoutExtent(*current, lm.scale, lm.transform, st.layoutMode);
         before.push_back({lm.x, lm.y, old.width, old.height});
         sizes.push_back(LayoutExtent(*modes[i].front(), scales[i], lm.transform, st.layoutMode));
     }
@@ -554,8 +557,10 @@ int32_t MutterDisplaySettings::Apply(const std::string& modeId, uint32_t method)
             return dsp::kDispChangeSuccessful;
         const std::string name = e ? RemoteErrorName(e.get()) : "";
         const std::string why = "ApplyMonitorsConfig: " + (e ? RemoteMessage(e.get()) : "no reply");
-        if (name == "org.freedesktop.DBus.Error.InvalidArgs") return fail(dsp::kDispChangeBadMode, why);
-        if (name != "org.freedesktop.DBus.Error.AccessDenied") return fail(dsp::kDispChangeFailed, why);
+        if (name == "org.freedesktop.DBus.Error.InvalidArgs")
+            return fail(dsp::kDispChangeBadMode, why);
+        if (name != "org.freedesktop.DBus.Error.AccessDenied")
+            return fail(dsp::kDispChangeFailed, why);
         const uint32_t sent = st.serial;
         std::string error;
         if (attempt == kAttempts || !bus_->ReadState(&st, &error) || st.serial == sent)

@@ -123,8 +123,9 @@ GnomeShellSession::GnomeShellSession(const XServer& x) : x_(x)
                         env, log);
     // The shell says so once its panel, dialogs and window manager are up.
     started_ = bus_.WaitForName("org.gnome.Mutter.DisplayConfig", 30000) &&
-               WaitFor([&] { return ReadFile(log).find("GNOME Shell started") != std::string::npos; },
-                       30000);
+               WaitFor(
+                   [&] { return ReadFile(log).find("GNOME Shell started") != std::string::npos; },
+                   30000);
 }
 
 GnomeShellSession::~GnomeShellSession()

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "compositor.h"
+#include "fake_display_config.h"
 #include "modes.h"
 #include "mutter_display_settings.h"
 #include "mutter_layouts.h"
@@ -234,6 +235,120 @@ TEST(MutterPolicy, ConfiguringOverDBusTurnedOffFailsAtOnceInMuttersWords)
               std::string::npos)
         << layer.ApplyError();
     EXPECT_EQ(mutter.State().Monitor("LVDS1")->Current()->id, before);
+}
+
+// Monitors as a newer Mutter announces them: DP-1 in HDR, HDMI-1 underscanned
+// with a limited RGB range, a headset offered for lease; and as Mutter 43
+// does, with none of it. What was announced comes back in the call, unchanged.
+TEST(MutterFake, TheCallCarriesBackWhatEachMonitorAnnouncedAndNothingElse)
+{
+    const std::string modes1 =
+        "[('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0], {'is-current': <true>}),"
+        " ('1280x720@60.000', 1280, 720, 60.0, 1.0, [1.0], @a{sv} {})]";
+    const std::string modes2 = "[('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0], "
+                               "{'is-current': <true>})]";
+    const std::string logical = "[(0, 0, 1.0, uint32 0, true, [('DP-1', 'V', 'P', 'S1')], "
+                                "@a{sv} {}), (1920, 0, 1.0, 0, false, [('HDMI-1', 'V', 'P', "
+                                "'S2')], {})], {'layout-mode': <uint32 1>})";
+    struct Case {
+        const char* name;
+        std::string state;
+        std::vector<std::string> sent;
+    };
+    const Case cases[] = {
+        {"newer Mutter",
+         "([(('DP-1', 'V', 'P', 'S1'), " + modes1 +
+             ", {'color-mode': <uint32 1>, 'supported-color-modes': <[uint32 0, 1]>,"
+             " 'is-for-lease': <false>, 'display-name': <'Built-in'>}),"
+             " (('HDMI-1', 'V', 'P', 'S2'), " + modes2 +
+             ", {'is-underscanning': <true>, 'color-mode': <uint32 0>, 'rgb-range': <uint32 2>,"
+             " 'is-for-lease': <false>}),"
+             " (('HMD-1', 'V', 'Headset', 'S3'), [('2160x1200@90.000', 2160, 1200, 90.0, 1.0,"
+             " [1.0], @a{sv} {})], {'is-for-lease': <true>})], " + logical,
+         {"(0, 0, 1.0, uint32 0, true, [('DP-1', '1280x720@60.000', {'color-mode': <uint32 1>})])",
+          "(1280, 0, 1.0, 0, false, [('HDMI-1', '1920x1080@60.000', {'underscanning': <true>, "
+          "'color-mode': <uint32 0>, 'rgb-range': <uint32 2>})])",
+          "{'monitors-for-lease': <[('HMD-1', 'V', 'Headset', 'S3')]>}"}},
+        {"Mutter 43",
+         "([(('DP-1', 'V', 'P', 'S1'), " + modes1 + ", {'display-name': <'Built-in'>}),"
+             " (('HDMI-1', 'V', 'P', 'S2'), " + modes2 + ", @a{sv} {})], " + logical,
+         {"[('DP-1', '1280x720@60.000', @a{sv} {})]", "[('HDMI-1', '1920x1080@60.000', {})]",
+          "{})"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionBus bus;
+        FakeDisplayConfig mutter(bus.Address(), c.state);
+        ASSERT_TRUE(mutter.Running());
+        MutterDisplaySettings layer(bus.Address().c_str());
+        const auto modes = Enumerate(layer);
+        ASSERT_EQ(modes.size(), 2u);
+        ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeSuccessful)
+            << layer.ApplyError();
+        const auto calls = mutter.Calls();
+        ASSERT_EQ(calls.size(), 1u);
+        for (const std::string& part : c.sent)
+            EXPECT_NE(calls[0].find(part), std::string::npos) << part << "\nin " << calls[0];
+    }
+}
+
+// DP-2 mirrors DP-1 and has 1280x720 only at 50 and 59.94 Hz, and no 800x600.
+TEST(MutterFake, MirrorsTakeTheSameSizeAtTheNearestRateOrNothingIsSent)
+{
+    SessionBus bus;
+    FakeDisplayConfig mutter(
+        bus.Address(),
+        "([(('DP-1', 'V', 'P', 'S1'), [('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0],"
+        " {'is-current': <true>}), ('1280x720@60.000', 1280, 720, 60.0, 1.0, [1.0], @a{sv} {}),"
+        " ('800x600@60.000', 800, 600, 60.0, 1.0, [1.0], {})], @a{sv} {}),"
+        " (('DP-2', 'V', 'P', 'S2'), [('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0],"
+        " {'is-current': <true>}), ('1280x720@50.000', 1280, 720, 50.0, 1.0, [1.0], @a{sv} {}),"
+        " ('1280x720@59.940', 1280, 720, 59.94, 1.0, [1.0], {})], {})],"
+        " [(0, 0, 1.0, uint32 0, true, [('DP-1', 'V', 'P', 'S1'), ('DP-2', 'V', 'P', 'S2')],"
+        " @a{sv} {})], @a{sv} {})");
+    ASSERT_TRUE(mutter.Running());
+    MutterDisplaySettings layer(bus.Address().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 3u);
+    ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeSuccessful)
+        << layer.ApplyError();
+    ASSERT_EQ(mutter.Calls().size(), 1u);
+    EXPECT_NE(mutter.Calls()[0].find("[('DP-1', '1280x720@60.000', @a{sv} {}), "
+                                     "('DP-2', '1280x720@59.940', {})]"),
+              std::string::npos)
+        << mutter.Calls()[0];
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[2], 0), dsp::kDispChangeBadMode);
+    EXPECT_EQ(mutter.Calls().size(), 1u) << "nothing is sent";
+    EXPECT_NE(layer.ApplyError().find("DP-2"), std::string::npos) << layer.ApplyError();
+}
+
+// AccessDenied is sent again only when a fresh read shows the serial moved.
+TEST(MutterFake, AStaleSerialIsRetriedAnyOtherAccessDeniedFailsAtOnce)
+{
+    SessionBus bus;
+    FakeDisplayConfig mutter(
+        bus.Address(),
+        "([(('DP-1', 'V', 'P', 'S1'), [('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0],"
+        " {'is-current': <true>}), ('1280x720@60.000', 1280, 720, 60.0, 1.0, [1.0], @a{sv} {})],"
+        " @a{sv} {})], [(0, 0, 1.0, uint32 0, true, [('DP-1', 'V', 'P', 'S1')], @a{sv} {})],"
+        " @a{sv} {})");
+    ASSERT_TRUE(mutter.Running());
+    MutterDisplaySettings layer(bus.Address().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 2u);
+
+    mutter.Refuse(1, "The requested configuration is based on stale information", true);
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeSuccessful);
+    auto calls = mutter.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_TRUE(calls[0].starts_with("(uint32 1,")) << calls[0];
+    EXPECT_TRUE(calls[1].starts_with("(uint32 2,")) << calls[1];
+
+    mutter.Refuse(3, "Invalid layout mode specified", false);
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeFailed);
+    EXPECT_EQ(mutter.Calls().size(), 3u) << "sent once";
+    EXPECT_NE(layer.ApplyError().find("Invalid layout mode specified"), std::string::npos)
+        << layer.ApplyError();
 }
 
 TEST(MutterX11, ListsAndSwitchesTheXServersModes)
