@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <gio/gio.h>
 
 #include "backend_registry.h"
 #include "compositor_mode.h"
+#include "mutter_layout.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -47,7 +50,11 @@ struct MonitorMode {
 
 struct Monitor {
     std::string connector;
+    std::string vendor;
+    std::string product;
+    std::string serial;
     std::vector<MonitorMode> modes;
+    Variant properties;  // a{sv}, as GetCurrentState announced them
 
     const MonitorMode* Find(const std::string& id) const
     {
@@ -78,6 +85,7 @@ struct State {
     std::vector<LogicalMonitor> logical;
     uint32_t layoutMode = kLayoutLogical;  // what Mutter assumes when it says nothing
     bool layoutModeChangeable = false;
+    bool globalScaleRequired = false;
 
     const Monitor* FindMonitor(const std::string& connector) const
     {
@@ -105,9 +113,14 @@ State ParseState(GVariant* reply)
     for (size_t i = 0; i < g_variant_n_children(monitors.get()); ++i) {
         const Variant monitor = Child(monitors.get(), i);
         Monitor m;
-        const char* connector = nullptr;
-        g_variant_get_child(Child(monitor.get(), 0).get(), 0, "&s", &connector);
+        const char *connector = nullptr, *vendor = nullptr, *product = nullptr, *serial = nullptr;
+        g_variant_get(Child(monitor.get(), 0).get(), "(&s&s&s&s)", &connector, &vendor, &product,
+                      &serial);
         m.connector = connector;
+        m.vendor = vendor;
+        m.product = product;
+        m.serial = serial;
+        m.properties = Child(monitor.get(), 2);
         const Variant modes = Child(monitor.get(), 1);
         for (size_t j = 0; j < g_variant_n_children(modes.get()); ++j) {
             MonitorMode mode;
@@ -148,18 +161,15 @@ State ParseState(GVariant* reply)
     guint32 layoutMode = 0;
     if (g_variant_lookup(props.get(), "layout-mode", "u", &layoutMode)) st.layoutMode = layoutMode;
     st.layoutModeChangeable = Lookup(props.get(), "supports-changing-layout-mode", false);
+    st.globalScaleRequired = Lookup(props.get(), "global-scale-required", false);
     return st;
 }
 
-struct Extent {
-    int32_t width;
-    int32_t height;
-};
-
 // The room a mode takes in Mutter's layout, in the layout's own units.
-Extent LayoutExtent(const MonitorMode& mode, double scale, uint32_t transform, uint32_t layoutMode)
+mutter_layout::Size LayoutExtent(const MonitorMode& mode, double scale, uint32_t transform,
+                                 uint32_t layoutMode)
 {
-    Extent e{mode.width, mode.height};
+    mutter_layout::Size e{mode.width, mode.height};
     if (dsp::Sideways(transform)) std::swap(e.width, e.height);
     if (layoutMode == kLayoutLogical && scale > 0) {
         e.width = static_cast<int32_t>(std::lround(e.width / scale));
@@ -176,10 +186,190 @@ const LogicalMonitor* PrimaryOf(const State& st)
     return st.logical.empty() ? nullptr : &st.logical.front();
 }
 
-bool HasScale(const MonitorMode& mode, double scale)
+// Where a monitor setting that GetCurrentState announces goes back in
+// ApplyMonitorsConfig, which resets to its default whatever the call leaves out.
+enum class Carry {
+    PerMonitor,     // the same value, in the monitor's own properties
+    ListWhereTrue,  // the specs of the monitors where it is true, in the call's properties
+};
+struct CarriedProperty {
+    const char* announced;
+    const char* sent;
+    const char* type;
+    Carry carry;
+};
+constexpr CarriedProperty kCarried[] = {
+    {"is-underscanning", "underscanning", "b", Carry::PerMonitor},
+    {"color-mode", "color-mode", "u", Carry::PerMonitor},
+    {"rgb-range", "rgb-range", "u", Carry::PerMonitor},
+    {"is-for-lease", "monitors-for-lease", "b", Carry::ListWhereTrue},
+};
+
+Variant Announced(const Monitor& m, const CarriedProperty& p)
 {
-    return std::any_of(mode.scales.begin(), mode.scales.end(),
-                       [scale](double s) { return std::fabs(s - scale) < 1e-6; });
+    return Variant(m.properties ? g_variant_lookup_value(m.properties.get(), p.announced,
+                                                         G_VARIANT_TYPE(p.type))
+                                : nullptr);
+}
+
+// The monitor's own properties of the call: what it announced, sent back.
+GVariant* MonitorProperties(const Monitor& m)
+{
+    GVariantBuilder b;
+    g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
+    for (const CarriedProperty& p : kCarried)
+        if (p.carry == Carry::PerMonitor)
+            if (const Variant v = Announced(m, p))
+                g_variant_builder_add(&b, "{sv}", p.sent, v.get());
+    return g_variant_builder_end(&b);
+}
+
+// The call's own properties: the layout mode where Mutter lets it be named,
+// and the lists of monitors that any monitor's announcement calls for.
+GVariant* ConfigProperties(const State& st)
+{
+    GVariantBuilder b;
+    g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
+    if (st.layoutModeChangeable)
+        g_variant_builder_add(&b, "{sv}", "layout-mode", g_variant_new_uint32(st.layoutMode));
+    for (const CarriedProperty& p : kCarried) {
+        if (p.carry != Carry::ListWhereTrue) continue;
+        bool announced = false;
+        GVariantBuilder specs;
+        g_variant_builder_init(&specs, G_VARIANT_TYPE("a(ssss)"));
+        for (const Monitor& m : st.monitors) {
+            const Variant v = Announced(m, p);
+            announced = announced || v;
+            if (v && g_variant_get_boolean(v.get()))
+                g_variant_builder_add(&specs, "(ssss)", m.connector.c_str(), m.vendor.c_str(),
+                                      m.product.c_str(), m.serial.c_str());
+        }
+        GVariant* list = g_variant_builder_end(&specs);
+        if (announced)
+            g_variant_builder_add(&b, "{sv}", p.sent, list);
+        else
+            g_variant_unref(g_variant_ref_sink(list));
+    }
+    return g_variant_builder_end(&b);
+}
+
+// The mode of m with width x height whose rate is nearest hz; null if none.
+const MonitorMode* SameSize(const Monitor& m, int32_t width, int32_t height, double hz,
+                            bool interlaced)
+{
+    const MonitorMode* best = nullptr;
+    const auto distance = [&](const MonitorMode& mode) {
+        return std::fabs(mode.refresh - hz) + (mode.interlaced != interlaced ? 1e6 : 0);
+    };
+    for (const MonitorMode& mode : m.modes)
+        if (mode.width == width && mode.height == height &&
+            (!best || distance(mode) < distance(*best)))
+            best = &mode;
+    return best;
+}
+
+// The parameters of ApplyMonitorsConfig that set connector's mode modeId and
+// keep everything else Mutter announced; a DISP_CHANGE code and *why when
+// there is no such configuration.
+struct Config {
+    int32_t refusal = dsp::kDispChangeSuccessful;
+    std::string why;
+    Variant params;
+};
+
+Config Refuse(int32_t code, std::string why) { return {code, std::move(why), nullptr}; }
+
+Config BuildConfig(const State& st, const std::string& connector, const std::string& modeId,
+                   uint32_t method)
+{
+    const Monitor* monitor = st.FindMonitor(connector);
+    if (monitor == nullptr) return Refuse(dsp::kDispChangeFailed, connector + " is gone");
+    const MonitorMode* wanted = monitor->Find(modeId);
+    if (wanted == nullptr)
+        return Refuse(dsp::kDispChangeBadMode, connector + " no longer has mode " + modeId);
+    const auto changed = std::find_if(st.logical.begin(), st.logical.end(), [&](const auto& lm) {
+        return std::find(lm.connectors.begin(), lm.connectors.end(), connector) !=
+               lm.connectors.end();
+    });
+    if (changed == st.logical.end())
+        return Refuse(dsp::kDispChangeFailed, connector + " shows no picture");
+
+    // Every monitor's mode in the new configuration: the mirrors of the
+    // changed one take the same size, as Mutter insists, at the nearest rate.
+    std::vector<std::vector<const MonitorMode*>> modes(st.logical.size());
+    for (size_t i = 0; i < st.logical.size(); ++i) {
+        for (const std::string& c : st.logical[i].connectors) {
+            const Monitor* m = st.FindMonitor(c);
+            const MonitorMode* mode = m == nullptr ? nullptr
+                                      : c == connector ? wanted
+                                      : &st.logical[i] == &*changed
+                                          ? SameSize(*m, wanted->width, wanted->height,
+                                                     wanted->refresh, wanted->interlaced)
+                                          : m->Current();
+            if (mode == nullptr && &st.logical[i] == &*changed && m != nullptr)
+                return Refuse(dsp::kDispChangeBadMode,
+                              c + ", which mirrors " + connector + ", has no " +
+                                  std::to_string(wanted->width) + "x" +
+                                  std::to_string(wanted->height) + " mode");
+            if (mode == nullptr) return Refuse(dsp::kDispChangeFailed, c + " shows no mode");
+            modes[i].push_back(mode);
+        }
+    }
+
+    // Scales: the changed logical monitor keeps its own where its new modes
+    // allow it; where Mutter wants one scale for all, every monitor shares it.
+    std::vector<double> scales;
+    for (const LogicalMonitor& lm : st.logical) scales.push_back(lm.scale);
+    std::vector<std::vector<double>> supported;
+    for (size_t i = 0; i < st.logical.size(); ++i)
+        if (st.globalScaleRequired || &st.logical[i] == &*changed)
+            for (const MonitorMode* mode : modes[i]) supported.push_back(mode->scales);
+    const std::optional<double> scale =
+        mutter_layout::ChooseScale(supported, changed->scale, wanted->preferredScale);
+    if (!scale)
+        return Refuse(dsp::kDispChangeBadMode,
+                      "no scale suits every monitor with " + connector + " at " + modeId);
+    for (size_t i = 0; i < st.logical.size(); ++i)
+        if (st.globalScaleRequired || &st.logical[i] == &*changed) scales[i] = *scale;
+
+    // Mutter sizes a logical monitor by its first monitor's mode.
+    std::vector<mutter_layout::Rect> before;
+    std::vector<mutter_layout::Size> sizes;
+    for (size_t i = 0; i < st.logical.size(); ++i) {
+        const LogicalMonitor& lm = st.logical[i];
+        const Monitor* first = st.FindMonitor(lm.connectors.front());
+        const MonitorMode* current = first ? first->Current() : nullptr;
+        if (current == nullptr)
+            return Refuse(dsp::kDispChangeFailed, lm.connectors.front() + " shows no mode");
+        const mutter_layout::Size old =
+            LayoutExtent(*current, lm.scale, lm.transform, st.layoutMode);
+        before.push_back({lm.x, lm.y, old.width, old.height});
+        sizes.push_back(LayoutExtent(*modes[i].front(), scales[i], lm.transform, st.layoutMode));
+    }
+    const size_t primary = static_cast<size_t>(PrimaryOf(st) - st.logical.data());
+    const auto after = mutter_layout::Relayout(before, sizes, primary);
+    if (!after)
+        return Refuse(dsp::kDispChangeFailed, "no layout keeps the monitors joined with " +
+                                                  connector + " at " + modeId);
+
+    GVariantBuilder logical;
+    g_variant_builder_init(&logical, G_VARIANT_TYPE("a(iiduba(ssa{sv}))"));
+    for (size_t i = 0; i < st.logical.size(); ++i) {
+        const LogicalMonitor& lm = st.logical[i];
+        GVariantBuilder monitors;
+        g_variant_builder_init(&monitors, G_VARIANT_TYPE("a(ssa{sv})"));
+        for (size_t j = 0; j < lm.connectors.size(); ++j)
+            g_variant_builder_add(&monitors, "(ss@a{sv})", lm.connectors[j].c_str(),
+                                  modes[i][j]->id.c_str(),
+                                  MonitorProperties(*st.FindMonitor(lm.connectors[j])));
+        g_variant_builder_add(&logical, "(iiduba(ssa{sv}))", (*after)[i].x, (*after)[i].y,
+                              scales[i], lm.transform, static_cast<gboolean>(i == primary),
+                              &monitors);
+    }
+    Config config;
+    config.params.reset(g_variant_ref_sink(g_variant_new("(uua(iiduba(ssa{sv}))@a{sv})", st.serial,
+                                                         method, &logical, ConfigProperties(st))));
+    return config;
 }
 
 std::string RemoteErrorName(GError* error)
@@ -190,7 +380,15 @@ std::string RemoteErrorName(GError* error)
     return s;
 }
 
-enum class Outcome { Applied, Stale, Refused, Failed };
+// The error's own words, without GDBus's prefix that names the error.
+std::string RemoteMessage(GError* error)
+{
+    GError* copy = g_error_copy(error);
+    g_dbus_error_strip_remote_error(copy);
+    std::string s = copy->message;
+    g_error_free(copy);
+    return s;
+}
 
 }  // namespace
 
@@ -356,81 +554,38 @@ int32_t MutterDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, in
     return result;
 }
 
-// Sends the whole current layout with one monitor's mode changed, on a fresh
-// serial; a configuration that went stale meanwhile is read and sent again once.
+// Sends the whole current configuration with one monitor's mode changed, on
+// a fresh serial. A refusal for a stale serial is sent again, rebuilt, only
+// while a fresh read shows the serial moved; Mutter also refuses with
+// AccessDenied when configuring over D-Bus is off, and that is final.
 int32_t MutterDisplaySettings::Apply(const std::string& modeId, uint32_t method)
 {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        State st;
-        std::string error;
-        if (!bus_->ReadState(&st, &error)) return dsp::kDispChangeFailed;
-        const Monitor* monitor = st.FindMonitor(connector_);
-        if (monitor == nullptr) return dsp::kDispChangeFailed;
-        const MonitorMode* wanted = monitor->Find(modeId);
-        if (wanted == nullptr) return dsp::kDispChangeBadMode;
-        const auto changed =
-            std::find_if(st.logical.begin(), st.logical.end(), [&](const LogicalMonitor& lm) {
-                return std::find(lm.connectors.begin(), lm.connectors.end(), connector_) !=
-                       lm.connectors.end();
-            });
-        if (changed == st.logical.end() || monitor->Current() == nullptr)
-            return dsp::kDispChangeFailed;
-
-        // Mutter refuses gaps and overlaps: what lies right of or below the
-        // changed monitor moves by the change in its size.
-        const double newScale =
-            HasScale(*wanted, changed->scale) ? changed->scale : wanted->preferredScale;
-        const Extent before =
-            LayoutExtent(*monitor->Current(), changed->scale, changed->transform, st.layoutMode);
-        const Extent after = LayoutExtent(*wanted, newScale, changed->transform, st.layoutMode);
-        for (LogicalMonitor& lm : st.logical) {
-            if (&lm == &*changed) continue;
-            if (lm.x >= changed->x + before.width) lm.x += after.width - before.width;
-            if (lm.y >= changed->y + before.height) lm.y += after.height - before.height;
-        }
-        changed->scale = newScale;
-
-        GVariantBuilder logical;
-        g_variant_builder_init(&logical, G_VARIANT_TYPE("a(iiduba(ssa{sv}))"));
-        bool complete = true;
-        for (const LogicalMonitor& lm : st.logical) {
-            GVariantBuilder monitors;
-            g_variant_builder_init(&monitors, G_VARIANT_TYPE("a(ssa{sv})"));
-            for (const std::string& connector : lm.connectors) {
-                const Monitor* m = st.FindMonitor(connector);
-                const MonitorMode* mode =
-                    connector == connector_ ? wanted : (m ? m->Current() : nullptr);
-                if (mode == nullptr) {
-                    complete = false;
-                    continue;
-                }
-                g_variant_builder_add(&monitors, "(ss@a{sv})", connector.c_str(), mode->id.c_str(),
-                                      g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0));
-            }
-            g_variant_builder_add(&logical, "(iiduba(ssa{sv}))", lm.x, lm.y, lm.scale, lm.transform,
-                                  static_cast<gboolean>(lm.primary), &monitors);
-        }
-        GVariantBuilder props;
-        g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
-        if (st.layoutModeChangeable)
-            g_variant_builder_add(&props, "{sv}", "layout-mode", g_variant_new_uint32(st.layoutMode));
-        GVariant* params = g_variant_new("(uua(iiduba(ssa{sv}))a{sv})", st.serial, method,
-                                         &logical, &props);
-        if (!complete) {
-            g_variant_unref(g_variant_ref_sink(params));
-            return dsp::kDispChangeFailed;
-        }
-
+    constexpr int kAttempts = 3;
+    State st;
+    applyError_.clear();
+    const auto fail = [this](int32_t code, const std::string& why) {
+        applyError_ = why;
+        std::fprintf(stderr, "tavrimo: mutter: %s\n", why.c_str());
+        return code;
+    };
+    if (!bus_->ReadState(&st, &applyError_)) return fail(dsp::kDispChangeFailed, applyError_);
+    for (int attempt = 1;; ++attempt) {
+        Config config = BuildConfig(st, connector_, modeId, method);
+        if (!config.params) return fail(config.refusal, config.why);
         GErrorPtr e;
-        if (bus_->Call("ApplyMonitorsConfig", params, nullptr, kApplyTimeoutMs, &e))
+        if (bus_->Call("ApplyMonitorsConfig", config.params.get(), nullptr, kApplyTimeoutMs, &e))
             return dsp::kDispChangeSuccessful;
         const std::string name = e ? RemoteErrorName(e.get()) : "";
-        // Mutter's word for a configuration built on an old serial.
-        if (name == "org.freedesktop.DBus.Error.AccessDenied") continue;
-        if (name == "org.freedesktop.DBus.Error.InvalidArgs") return dsp::kDispChangeBadMode;
-        return dsp::kDispChangeFailed;
+        const std::string why = "ApplyMonitorsConfig: " + (e ? RemoteMessage(e.get()) : "no reply");
+        if (name == "org.freedesktop.DBus.Error.InvalidArgs")
+            return fail(dsp::kDispChangeBadMode, why);
+        if (name != "org.freedesktop.DBus.Error.AccessDenied")
+            return fail(dsp::kDispChangeFailed, why);
+        const uint32_t sent = st.serial;
+        std::string error;
+        if (attempt == kAttempts || !bus_->ReadState(&st, &error) || st.serial == sent)
+            return fail(dsp::kDispChangeFailed, why);
     }
-    return dsp::kDispChangeFailed;
 }
 
 namespace {

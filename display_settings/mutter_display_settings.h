@@ -33,6 +33,8 @@ public:
 
     const std::string& Error() const { return error_; }
     const std::string& Connector() const { return connector_; }
+    // Why the last switch failed, in Mutter's words where Mutter refused it.
+    const std::string& ApplyError() const { return applyError_; }
 
     int32_t EnumDisplaySettingsA(const char* deviceName, int32_t modeNum,
                                  DspMode* devMode) override;
@@ -49,4 +51,5 @@ private:
     std::vector<std::string> modeIds_;
     std::vector<DspMode> modes_;
     std::string error_;
+    std::string applyError_;
 };

@@ -169,8 +169,9 @@ const MutterOffers& InstalledMutter()
     return offers;
 }
 
-MutterSession::MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs)
-    : x_(x), kind_(kind)
+MutterSession::MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs,
+                             int monitors)
+    : x_(x), kind_(kind), monitors_(monitors)
 {
     runtime_ = MakePrivateDir(dir_.Path() + "/run");
     config_ = MakePrivateDir(dir_.Path() + "/config");
@@ -203,7 +204,7 @@ bool MutterSession::Start(const std::string& modeSpecs)
                                     "WAYLAND_DISPLAY", "GSETTINGS_BACKEND=memory"};
     std::vector<std::string> argv = {"mutter"};
     if (kind_ == Kind::Nested) {
-        env.push_back("MUTTER_DEBUG_NUM_DUMMY_MONITORS=2");
+        env.push_back("MUTTER_DEBUG_NUM_DUMMY_MONITORS=" + std::to_string(monitors_));
         env.push_back("MUTTER_DEBUG_DUMMY_MODE_SPECS=" + modeSpecs);
         argv.insert(argv.end(), {"--nested", "--wayland", "--wayland-display=tavrimo-wayland"});
     } else if (kind_ == Kind::Headless) {

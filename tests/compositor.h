@@ -105,9 +105,10 @@ public:
         X11,       // the window manager and display server of x itself
         Headless,  // a Wayland compositor with virtual monitors and its own Xwayland; x unused
     };
-    // Nested sessions show two dummy monitors, LVDS1 and LVDS2, with modeSpecs;
-    // headless ones a virtual monitor for each of its WxH@R.
-    MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs = kDummyModes);
+    // Nested sessions show dummy monitors LVDS1, LVDS2, ... (two unless told),
+    // each with modeSpecs; headless ones a virtual monitor for each of its WxH@R.
+    MutterSession(const XServer& x, Kind kind, const std::string& modeSpecs = kDummyModes,
+                  int monitors = 2);
     ~MutterSession();
     MutterSession(const MutterSession&) = delete;
     MutterSession& operator=(const MutterSession&) = delete;
@@ -133,6 +134,7 @@ private:
 
     const XServer& x_;
     Kind kind_;
+    int monitors_;
     TempDir dir_;
     SessionBus bus_;
     std::string runtime_;

@@ -12,8 +12,10 @@
 #include <thread>
 
 #include "compositor.h"
+#include "fake_display_config.h"
 #include "modes.h"
 #include "mutter_display_settings.h"
+#include "mutter_layouts.h"
 #include "xdg_paths.h"
 
 // The session a parameterised test runs in, as its name shows it.
@@ -223,6 +225,200 @@ INSTANTIATE_TEST_SUITE_P(Kinds, MutterSessions, testing::Values(Kind::Nested, Ki
                          [](const testing::TestParamInfo<Kind>& p) {
                              return std::string(p.param == Kind::Nested ? "Nested" : "Headless");
                          });
+
+// One Mutter with three dummy monitors takes every row in turn: the test sets
+// the row's layout, then the program switches LVDS1 as it would on OK.
+TEST(MutterLayouts, EveryLayoutMutterTookBeforeASwitchItTakesAfterWithEverythingElseKept)
+{
+    if (!InstalledMutter().nested) GTEST_SKIP() << "this Mutter has no nested session";
+    XvncServer x{{"-geometry", "1600x900"}};
+    MutterSession mutter(x, MutterSession::Kind::Nested, kDummyModes, 3);
+    ASSERT_TRUE(mutter.Running()) << mutter.Log();
+    setenv("XDG_CONFIG_HOME", mutter.ConfigHome().c_str(), 1);
+    const std::string bus = mutter.BusAddress();
+    for (const LayoutRow& row : LayoutRows()) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(ApplyConfig(bus, row.config), "");
+        for (const char* target : kSwitchTargets) {
+            SCOPED_TRACE(target);
+            const ReadState before = ReadConfig(bus);
+            ASSERT_TRUE(before.read);
+            MutterDisplaySettings layer(bus.c_str());
+            const auto modes = Enumerate(layer);
+            const MutterState state = mutter.State();
+            const MutterMonitor* lvds1 = state.Monitor("LVDS1");
+            ASSERT_TRUE(lvds1 != nullptr && lvds1->modes.size() == modes.size());
+            size_t k = 0;
+            while (k < modes.size() && lvds1->modes[k].id != target) ++k;
+            ASSERT_LT(k, modes.size());
+            ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
+                      dsp::kDispChangeSuccessful)
+                << layer.ApplyError();
+
+            const ReadState after = ReadConfig(bus);
+            EXPECT_EQ(LayoutFault(before.Rects(), after.Rects()), "");
+            const ConfigLogical* changed = after.LogicalOf("LVDS1");
+            ASSERT_NE(changed, nullptr);
+            EXPECT_TRUE(changed->primary);
+            for (const ConfigMonitor& m : changed->monitors)
+                EXPECT_EQ(m.mode, target) << m.connector << " mirrors LVDS1";
+            for (const ReadMonitor& m : before.monitors) {
+                const ReadMonitor* now = after.Monitor(m.connector);
+                ASSERT_NE(now, nullptr);
+                EXPECT_EQ(now->properties, m.properties) << m.connector;
+                const ConfigLogical* lm = before.LogicalOf(m.connector);
+                if (lm != nullptr && lm->monitors[0].connector != "LVDS1" &&
+                    lm != before.LogicalOf("LVDS1")) {
+                    EXPECT_EQ(now->mode, m.mode) << m.connector;
+                    EXPECT_EQ(after.LogicalOf(m.connector)->transform, lm->transform);
+                }
+                if (lm == nullptr) {
+                    EXPECT_EQ(after.LogicalOf(m.connector), nullptr) << m.connector << " stays off";
+                }
+            }
+        }
+    }
+}
+
+// Mutter's own policy turns configuring over D-Bus off: the refusal is final.
+TEST(MutterPolicy, ConfiguringOverDBusTurnedOffFailsAtOnceInMuttersWords)
+{
+    if (!InstalledMutter().nested) GTEST_SKIP() << "this Mutter has no nested session";
+    TempDir system;
+    std::ofstream(system.Path() + "/monitors.xml")
+        << "<monitors version=\"2\"><policy><dbus>no</dbus></policy></monitors>\n";
+    setenv("XDG_CONFIG_DIRS", system.Path().c_str(), 1);
+    XvncServer x{{"-geometry", "2800x1000"}};
+    MutterSession mutter(x, MutterSession::Kind::Nested);
+    ASSERT_TRUE(mutter.Running()) << mutter.Log();
+    setenv("XDG_CONFIG_HOME", mutter.ConfigHome().c_str(), 1);
+    MutterDisplaySettings layer(mutter.BusAddress().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 4u);
+    const std::string before = mutter.State().Monitor("LVDS1")->Current()->id;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[3], dsp::kUpdateRegistry),
+              dsp::kDispChangeFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_NE(layer.ApplyError().find("Monitor configuration via D-Bus is disabled"),
+              std::string::npos)
+        << layer.ApplyError();
+    EXPECT_EQ(mutter.State().Monitor("LVDS1")->Current()->id, before);
+}
+
+// Monitors as a newer Mutter announces them: DP-1 in HDR, HDMI-1 underscanned
+// with a limited RGB range, a headset offered for lease; and as Mutter 43
+// does, with none of it. What was announced comes back in the call, unchanged.
+TEST(MutterFake, TheCallCarriesBackWhatEachMonitorAnnouncedAndNothingElse)
+{
+    const std::string modes1 =
+        "[('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0], {'is-current': <true>}),"
+        " ('1280x720@60.000', 1280, 720, 60.0, 1.0, [1.0], @a{sv} {})]";
+    const std::string modes2 = "[('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0], "
+                               "{'is-current': <true>})]";
+    const std::string logical = "[(0, 0, 1.0, uint32 0, true, [('DP-1', 'V', 'P', 'S1')], "
+                                "@a{sv} {}), (1920, 0, 1.0, 0, false, [('HDMI-1', 'V', 'P', "
+                                "'S2')], {})], {'layout-mode': <uint32 1>})";
+    struct Case {
+        const char* name;
+        std::string state;
+        std::vector<std::string> sent;
+    };
+    const Case cases[] = {
+        {"newer Mutter",
+         "([(('DP-1', 'V', 'P', 'S1'), " + modes1 +
+             ", {'color-mode': <uint32 1>, 'supported-color-modes': <[uint32 0, 1]>,"
+             " 'is-for-lease': <false>, 'display-name': <'Built-in'>}),"
+             " (('HDMI-1', 'V', 'P', 'S2'), " + modes2 +
+             ", {'is-underscanning': <true>, 'color-mode': <uint32 0>, 'rgb-range': <uint32 2>,"
+             " 'is-for-lease': <false>}),"
+             " (('HMD-1', 'V', 'Headset', 'S3'), [('2160x1200@90.000', 2160, 1200, 90.0, 1.0,"
+             " [1.0], @a{sv} {})], {'is-for-lease': <true>})], " + logical,
+         {"(0, 0, 1.0, uint32 0, true, [('DP-1', '1280x720@60.000', {'color-mode': <uint32 1>})])",
+          "(1280, 0, 1.0, 0, false, [('HDMI-1', '1920x1080@60.000', {'underscanning': <true>, "
+          "'color-mode': <uint32 0>, 'rgb-range': <uint32 2>})])",
+          "{'monitors-for-lease': <[('HMD-1', 'V', 'Headset', 'S3')]>}"}},
+        {"Mutter 43",
+         "([(('DP-1', 'V', 'P', 'S1'), " + modes1 + ", {'display-name': <'Built-in'>}),"
+             " (('HDMI-1', 'V', 'P', 'S2'), " + modes2 + ", @a{sv} {})], " + logical,
+         {"[('DP-1', '1280x720@60.000', @a{sv} {})]", "[('HDMI-1', '1920x1080@60.000', {})]",
+          "{})"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionBus bus;
+        FakeDisplayConfig mutter(bus.Address(), c.state);
+        ASSERT_TRUE(mutter.Running());
+        MutterDisplaySettings layer(bus.Address().c_str());
+        const auto modes = Enumerate(layer);
+        ASSERT_EQ(modes.size(), 2u);
+        ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeSuccessful)
+            << layer.ApplyError();
+        const auto calls = mutter.Calls();
+        ASSERT_EQ(calls.size(), 1u);
+        for (const std::string& part : c.sent)
+            EXPECT_NE(calls[0].find(part), std::string::npos) << part << "\nin " << calls[0];
+    }
+}
+
+// DP-2 mirrors DP-1 and has 1280x720 only at 50 and 59.94 Hz, and no 800x600.
+TEST(MutterFake, MirrorsTakeTheSameSizeAtTheNearestRateOrNothingIsSent)
+{
+    SessionBus bus;
+    FakeDisplayConfig mutter(
+        bus.Address(),
+        "([(('DP-1', 'V', 'P', 'S1'), [('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0],"
+        " {'is-current': <true>}), ('1280x720@60.000', 1280, 720, 60.0, 1.0, [1.0], @a{sv} {}),"
+        " ('800x600@60.000', 800, 600, 60.0, 1.0, [1.0], {})], @a{sv} {}),"
+        " (('DP-2', 'V', 'P', 'S2'), [('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0],"
+        " {'is-current': <true>}), ('1280x720@50.000', 1280, 720, 50.0, 1.0, [1.0], @a{sv} {}),"
+        " ('1280x720@59.940', 1280, 720, 59.94, 1.0, [1.0], {})], {})],"
+        " [(0, 0, 1.0, uint32 0, true, [('DP-1', 'V', 'P', 'S1'), ('DP-2', 'V', 'P', 'S2')],"
+        " @a{sv} {})], @a{sv} {})");
+    ASSERT_TRUE(mutter.Running());
+    MutterDisplaySettings layer(bus.Address().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 3u);
+    ASSERT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeSuccessful)
+        << layer.ApplyError();
+    ASSERT_EQ(mutter.Calls().size(), 1u);
+    EXPECT_NE(mutter.Calls()[0].find("[('DP-1', '1280x720@60.000', @a{sv} {}), "
+                                     "('DP-2', '1280x720@59.940', {})]"),
+              std::string::npos)
+        << mutter.Calls()[0];
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[2], 0), dsp::kDispChangeBadMode);
+    EXPECT_EQ(mutter.Calls().size(), 1u) << "nothing is sent";
+    EXPECT_NE(layer.ApplyError().find("DP-2"), std::string::npos) << layer.ApplyError();
+}
+
+// AccessDenied is sent again only when a fresh read shows the serial moved.
+TEST(MutterFake, AStaleSerialIsRetriedAnyOtherAccessDeniedFailsAtOnce)
+{
+    SessionBus bus;
+    FakeDisplayConfig mutter(
+        bus.Address(),
+        "([(('DP-1', 'V', 'P', 'S1'), [('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0],"
+        " {'is-current': <true>}), ('1280x720@60.000', 1280, 720, 60.0, 1.0, [1.0], @a{sv} {})],"
+        " @a{sv} {})], [(0, 0, 1.0, uint32 0, true, [('DP-1', 'V', 'P', 'S1')], @a{sv} {})],"
+        " @a{sv} {})");
+    ASSERT_TRUE(mutter.Running());
+    MutterDisplaySettings layer(bus.Address().c_str());
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 2u);
+
+    mutter.Refuse(1, "The requested configuration is based on stale information", true);
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeSuccessful);
+    auto calls = mutter.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_TRUE(calls[0].starts_with("(uint32 1,")) << calls[0];
+    EXPECT_TRUE(calls[1].starts_with("(uint32 2,")) << calls[1];
+
+    mutter.Refuse(3, "Invalid layout mode specified", false);
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeFailed);
+    EXPECT_EQ(mutter.Calls().size(), 3u) << "sent once";
+    EXPECT_NE(layer.ApplyError().find("Invalid layout mode specified"), std::string::npos)
+        << layer.ApplyError();
+}
 
 TEST(MutterX11, ListsAndSwitchesTheXServersModes)
 {
