@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -109,27 +110,22 @@ std::vector<std::string> MuffinSession::ExtraEnv() const { return {"GSETTINGS_BA
 bool MuffinSession::AnswerConfirmation(bool keep) const
 {
     const std::vector<std::string> env = ClientEnv();
-    // Cinnamon asks with zenity, in a window of class mutter-dialog.
-    CommandResult found;
-    const bool shown = WaitUntil(
-        [&] {
-            found = RunCommand({"xdotool", "search", "--onlyvisible", "--class", "mutter-dialog"},
-                               env);
-            return found.status == 0 && !found.out.empty();
-        },
-        10000);
+    // Cinnamon asks with zenity, in a window of class mutter-dialog; zenity 4
+    // no longer takes a class, and its window is zenity's own.
+    const auto dialog = [&] {
+        for (const char* cls : {"mutter-dialog", "zenity"}) {
+            CommandResult r = RunCommand({"xdotool", "search", "--onlyvisible", "--class", cls}, env);
+            if (r.status == 0 && !r.out.empty()) return r.out.substr(0, r.out.find('\n'));
+        }
+        return std::string();
+    };
+    std::string window;
+    const bool shown = WaitUntil([&] { return !(window = dialog()).empty(); }, 10000);
     if (!shown) return false;
-    const std::string window = found.out.substr(0, found.out.find('\n'));
     // Its buttons' mnemonics: _Keep This Configuration, _Restore Previous Configuration.
     if (RunCommand({"xdotool", "windowactivate", "--sync", window}, env).status != 0) return false;
     if (RunCommand({"xdotool", "key", keep ? "alt+k" : "alt+r"}, env).status != 0) return false;
-    return WaitUntil(
-        [&] {
-            return RunCommand({"xdotool", "search", "--onlyvisible", "--class", "mutter-dialog"},
-                              env)
-                       .status != 0;
-        },
-        5000);
+    return WaitUntil([&] { return dialog().empty(); }, 5000);
 }
 
 XfceSession::XfceSession(const XServer& x) : DesktopDaemon(x, "org.xfce.SettingsDaemon", SIGTERM)
@@ -179,6 +175,11 @@ MateSession::MateSession(const XServer& x) : DesktopDaemon(x, "org.mate.Settings
     Start();
 }
 
-std::vector<std::string> MateSession::Command() const { return {"mate-settings-daemon"}; }
+std::vector<std::string> MateSession::Command() const
+{
+    // Debian 13 moved the daemon out of PATH.
+    const char* libexec = "/usr/libexec/mate-settings-daemon";
+    return {access(libexec, X_OK) == 0 ? libexec : "mate-settings-daemon"};
+}
 
 std::vector<std::string> MateSession::ExtraEnv() const { return {"GSETTINGS_BACKEND=keyfile"}; }

@@ -56,7 +56,7 @@ constexpr const char* kDialogReader = R"(
 import sys, time, pyatspi
 def texts(node, out):
     try:
-        if node.getRoleName() in ('label', 'push button') and node.name:
+        if node.getRoleName() in ('label', 'push button', 'button') and node.name:
             out.append(node.name)
         for child in node:
             if child is not None:

@@ -72,8 +72,8 @@ TEST(GnomeShell, OkBringsUpGnomesQuestionKeepStoresTheModeRevertRestoresItAndThe
         std::string said;
         for (const std::string& t : question) said += "[" + t + "] ";
         EXPECT_TRUE(Contains(question, "Keep these display settings?")) << said;
-        EXPECT_TRUE(Contains(question, "Keep Changes"));
-        EXPECT_TRUE(Contains(question, "Revert Settings"));
+        EXPECT_TRUE(Contains(question, "Keep Changes")) << said;
+        EXPECT_TRUE(Contains(question, "Revert Settings")) << said;
         EXPECT_EQ(ReadFile(store), storedBefore) << "nothing is stored before the answer";
         EXPECT_FALSE(fs::exists(entry)) << "GNOME's store decides the login mode either way";
 
