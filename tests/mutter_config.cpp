@@ -195,3 +195,59 @@ std::string LayoutFault(const std::vector<mutter_layout::Rect>& before,
     if (minX != 0 || minY != 0) return "the layout does not start at (0, 0)";
     return "";
 }
+
+ApplyCallRecorder::ApplyCallRecorder(const std::string& busAddress)
+{
+    auto c = Connect(busAddress);
+    if (!c) return;
+    GError* e = nullptr;
+    Variant reply(g_dbus_connection_call_sync(
+        c.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+        "org.freedesktop.DBus.Monitoring", "BecomeMonitor",
+        g_variant_new_parsed("([%s], uint32 0)",
+                             "type='method_call',member='ApplyMonitorsConfig'"),
+        nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &e));
+    if (!reply) {
+        g_clear_error(&e);
+        return;
+    }
+    // Runs on GDBus's own thread: the weak state outlives a late message.
+    auto* weak = new std::weak_ptr<State>(state_);
+    filter_ = g_dbus_connection_add_filter(
+        c.get(),
+        [](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer data) {
+            const auto state = static_cast<std::weak_ptr<State>*>(data)->lock();
+            if (state && incoming &&
+                g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL &&
+                g_strcmp0(g_dbus_message_get_member(message), "ApplyMonitorsConfig") == 0) {
+                GVariant* body = g_dbus_message_get_body(message);
+                gchar* printed = body ? g_variant_print(body, TRUE) : g_strdup("");
+                std::lock_guard<std::mutex> hold(state->lock);
+                state->calls.emplace_back(printed);
+                g_free(printed);
+            }
+            // A monitor only listens: nothing it sees is for this process to answer.
+            if (incoming) {
+                g_object_unref(message);
+                return static_cast<GDBusMessage*>(nullptr);
+            }
+            return message;
+        },
+        weak, [](gpointer data) { delete static_cast<std::weak_ptr<State>*>(data); });
+    connection_ = c.release();
+}
+
+ApplyCallRecorder::~ApplyCallRecorder()
+{
+    if (!connection_) return;
+    auto* c = static_cast<GDBusConnection*>(connection_);
+    g_dbus_connection_remove_filter(c, filter_);
+    g_dbus_connection_close_sync(c, nullptr, nullptr);
+    g_object_unref(c);
+}
+
+std::vector<std::string> ApplyCallRecorder::Calls() const
+{
+    std::lock_guard<std::mutex> hold(state_->lock);
+    return state_->calls;
+}

@@ -3,6 +3,8 @@
 // properties; and the checks a layout must pass for Mutter to take it.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,3 +51,24 @@ ReadState ReadConfig(const std::string& busAddress);
 // layout that does not start at (0, 0); empty when there is nothing.
 std::string LayoutFault(const std::vector<mutter_layout::Rect>& before,
                         const std::vector<mutter_layout::Rect>& after);
+
+// Watches the bus at busAddress as a monitor and keeps the arguments of every
+// ApplyMonitorsConfig call that crosses it, printed.
+class ApplyCallRecorder {
+public:
+    explicit ApplyCallRecorder(const std::string& busAddress);
+    ~ApplyCallRecorder();
+    ApplyCallRecorder(const ApplyCallRecorder&) = delete;
+    ApplyCallRecorder& operator=(const ApplyCallRecorder&) = delete;
+    bool Watching() const { return connection_ != nullptr; }
+    std::vector<std::string> Calls() const;
+
+private:
+    struct State {
+        mutable std::mutex lock;
+        std::vector<std::string> calls;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+    void* connection_ = nullptr;  // GDBusConnection
+    unsigned filter_ = 0;
+};

@@ -236,6 +236,9 @@ TEST(MutterLayouts, EveryLayoutMutterTookBeforeASwitchItTakesAfterWithEverything
     ASSERT_TRUE(mutter.Running()) << mutter.Log();
     setenv("XDG_CONFIG_HOME", mutter.ConfigHome().c_str(), 1);
     const std::string bus = mutter.BusAddress();
+    ApplyCallRecorder calls(bus);
+    ASSERT_TRUE(calls.Watching());
+    bool sawColorMode = false;
     for (const LayoutRow& row : LayoutRows()) {
         SCOPED_TRACE(row.name);
         ASSERT_EQ(ApplyConfig(bus, row.config), "");
@@ -245,6 +248,7 @@ TEST(MutterLayouts, EveryLayoutMutterTookBeforeASwitchItTakesAfterWithEverything
             ASSERT_TRUE(before.read);
             MutterDisplaySettings layer(bus.c_str());
             const auto modes = Enumerate(layer);
+            const size_t callsBefore = calls.Calls().size();
             const MutterState state = mutter.State();
             const MutterMonitor* lvds1 = state.Monitor("LVDS1");
             ASSERT_TRUE(lvds1 != nullptr && lvds1->modes.size() == modes.size());
@@ -257,6 +261,27 @@ TEST(MutterLayouts, EveryLayoutMutterTookBeforeASwitchItTakesAfterWithEverything
 
             const ReadState after = ReadConfig(bus);
             EXPECT_EQ(LayoutFault(before.Rects(), after.Rects()), "");
+            // Mutter 48 and later announce each monitor's colour mode: the call
+            // carries it back for every monitor that is on.
+            std::vector<std::string> seen;
+            for (int i = 0; i < 40 && (seen = calls.Calls()).size() <= callsBefore; ++i)
+                std::this_thread::sleep_for(50ms);
+            ASSERT_GT(seen.size(), callsBefore);
+            const std::string sent = seen.back();
+            size_t announced = 0;
+            for (const ReadMonitor& m : before.monitors) {
+                const size_t at = m.properties.find("'color-mode': ");
+                if (at == std::string::npos || before.LogicalOf(m.connector) == nullptr) continue;
+                ++announced;
+                const std::string value = m.properties.substr(at, m.properties.find('>', at) - at);
+                EXPECT_NE(sent.find(value), std::string::npos) << m.connector << " " << value;
+            }
+            size_t carried = 0;
+            for (size_t at = sent.find("'color-mode'"); at != std::string::npos;
+                 at = sent.find("'color-mode'", at + 1))
+                ++carried;
+            EXPECT_EQ(carried, announced) << sent;
+            if (announced > 0) sawColorMode = true;
             const ConfigLogical* changed = after.LogicalOf("LVDS1");
             ASSERT_NE(changed, nullptr);
             EXPECT_TRUE(changed->primary);
@@ -278,6 +303,7 @@ TEST(MutterLayouts, EveryLayoutMutterTookBeforeASwitchItTakesAfterWithEverything
             }
         }
     }
+    RecordProperty("color_mode_carried", sawColorMode ? "yes" : "not announced");
 }
 
 // Mutter's own policy turns configuring over D-Bus off: the refusal is final.
