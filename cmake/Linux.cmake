@@ -19,9 +19,9 @@ set(backend_libraries)
 set(backend_names)
 if(TAVRIMO_WITH_MUTTER)
   pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
-  add_library(tavrimo_mutter STATIC display_settings/mutter_display_settings.cpp
-              display_settings/mutter_layout.cpp)
-  target_include_directories(tavrimo_mutter PUBLIC display_settings)
+  add_library(tavrimo_mutter STATIC display_settings/backends/mutter_display_settings.cpp
+              display_settings/backends/mutter_layout.cpp)
+  target_include_directories(tavrimo_mutter PUBLIC display_settings display_settings/backends)
   target_link_libraries(tavrimo_mutter PUBLIC PkgConfig::GIO tavrimo_xdg PRIVATE tavrimo_warnings)
   list(APPEND backend_libraries tavrimo_mutter)
   # One layer, two services: Mutter's, then Cinnamon's muffin.
@@ -34,8 +34,8 @@ if(TAVRIMO_WITH_KDE OR TAVRIMO_WITH_WLR)
   if(NOT WAYLAND_SCANNER)
     message(FATAL_ERROR "wayland-scanner not found (Debian: libwayland-dev)")
   endif()
-  add_library(tavrimo_wayland STATIC display_settings/wayland_connection.cpp)
-  target_include_directories(tavrimo_wayland PUBLIC display_settings)
+  add_library(tavrimo_wayland STATIC display_settings/backends/wayland_connection.cpp)
+  target_include_directories(tavrimo_wayland PUBLIC display_settings display_settings/backends)
   target_link_libraries(tavrimo_wayland PUBLIC PkgConfig::WAYLAND PRIVATE tavrimo_warnings)
 endif()
 
@@ -74,30 +74,30 @@ if(TAVRIMO_WITH_KDE)
   # management and order as Debian's plasma-wayland-protocols has them.
   find_package(PlasmaWaylandProtocols REQUIRED)
   set(kde_protocol_files
-    ${CMAKE_SOURCE_DIR}/display_settings/protocols/kde-output-device-v2.xml
+    ${CMAKE_SOURCE_DIR}/display_settings/backends/protocols/kde-output-device-v2.xml
     ${PLASMA_WAYLAND_PROTOCOLS_DIR}/kde-output-management-v2.xml
     ${PLASMA_WAYLAND_PROTOCOLS_DIR}/kde-output-order-v1.xml)
-  add_library(tavrimo_kde STATIC display_settings/kde_display_settings.cpp)
+  add_library(tavrimo_kde STATIC display_settings/backends/kde_display_settings.cpp)
   foreach(xml ${kde_protocol_files})
     tavrimo_wayland_protocol(tavrimo_kde ${xml})
   endforeach()
-  target_include_directories(tavrimo_kde PUBLIC display_settings)
+  target_include_directories(tavrimo_kde PUBLIC display_settings display_settings/backends)
   target_link_libraries(tavrimo_kde PUBLIC tavrimo_wayland tavrimo_xdg PRIVATE tavrimo_warnings)
   list(APPEND backend_libraries tavrimo_kde)
   list(APPEND backend_names Kde)
 endif()
-set(wlr_protocol ${CMAKE_SOURCE_DIR}/display_settings/protocols/wlr-output-management-unstable-v1.xml)
+set(wlr_protocol ${CMAKE_SOURCE_DIR}/display_settings/backends/protocols/wlr-output-management-unstable-v1.xml)
 if(TAVRIMO_WITH_WLR)
   pkg_get_variable(wayland_protocols wayland-protocols pkgdatadir)
   if(NOT wayland_protocols)
     message(FATAL_ERROR "wayland-protocols not found (Debian: wayland-protocols)")
   endif()
   set(xdg_output_protocol ${wayland_protocols}/unstable/xdg-output/xdg-output-unstable-v1.xml)
-  add_library(tavrimo_wlr STATIC display_settings/wlr_display_settings.cpp
-              display_settings/wlr_sway_config.cpp)
+  add_library(tavrimo_wlr STATIC display_settings/backends/wlr_display_settings.cpp
+              display_settings/stores/wlr_sway_config.cpp)
   tavrimo_wayland_protocol(tavrimo_wlr ${wlr_protocol})
   tavrimo_wayland_protocol(tavrimo_wlr ${xdg_output_protocol})
-  target_include_directories(tavrimo_wlr PUBLIC display_settings)
+  target_include_directories(tavrimo_wlr PUBLIC display_settings display_settings/backends display_settings/stores)
   # sway's IPC answers in JSON; the header-only library adds no run-time library.
   find_package(nlohmann_json 3 REQUIRED)
   target_link_libraries(tavrimo_wlr PUBLIC tavrimo_wayland tavrimo_xdg
@@ -109,22 +109,23 @@ if(TAVRIMO_WITH_X11)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-randr)
   add_library(tavrimo_x11 STATIC)
   target_sources(tavrimo_x11 PRIVATE
-    display_settings/x11_display_settings.cpp
-    display_settings/x11_autostart.cpp)
-  target_include_directories(tavrimo_x11 PUBLIC display_settings)
+    display_settings/backends/x11_display_settings.cpp
+    display_settings/stores/x11_autostart.cpp)
+  target_include_directories(tavrimo_x11 PUBLIC display_settings display_settings/backends
+                             display_settings/stores)
   target_link_libraries(tavrimo_x11 PUBLIC PkgConfig::XCB tavrimo_xdg
                         PRIVATE tavrimo_version tavrimo_warnings)
   # The X11 desktops whose daemons keep a store of their own come before
   # plain RandR with its login entry.
   if(TAVRIMO_WITH_XFCE OR TAVRIMO_WITH_MATE)
     pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
-    add_library(tavrimo_x11_desktop STATIC display_settings/x11_desktop_session.cpp)
+    add_library(tavrimo_x11_desktop STATIC display_settings/backends/x11_desktop_session.cpp)
     target_link_libraries(tavrimo_x11_desktop PUBLIC PkgConfig::GIO PRIVATE tavrimo_warnings)
   endif()
   foreach(desktop xfce mate)
     string(TOUPPER ${desktop} option)
     if(TAVRIMO_WITH_${option})
-      add_library(tavrimo_${desktop} STATIC display_settings/x11_${desktop}_store.cpp)
+      add_library(tavrimo_${desktop} STATIC display_settings/stores/x11_${desktop}_store.cpp)
       target_link_libraries(tavrimo_${desktop} PUBLIC tavrimo_x11 tavrimo_x11_desktop
                             PRIVATE tavrimo_warnings)
       list(APPEND backend_libraries tavrimo_${desktop})

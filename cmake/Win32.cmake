@@ -8,8 +8,8 @@ if(MINGW)
   add_link_options(-Wl,--gc-sections)
 endif()
 
-add_library(tavrimo_win32 STATIC display_settings/win32_display_settings.cpp)
-target_include_directories(tavrimo_win32 PUBLIC display_settings)
+add_library(tavrimo_win32 STATIC display_settings/backends/win32_display_settings.cpp)
+target_include_directories(tavrimo_win32 PUBLIC display_settings display_settings/backends)
 target_link_libraries(tavrimo_win32 PRIVATE tavrimo_warnings)
 
 add_library(tavrimo_win32_form STATIC main_window/win32_main_form.cpp)
