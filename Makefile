@@ -69,6 +69,7 @@ bench: build-tests build-windows
 	cmake -S tools/bench -B build/bench -G Ninja
 	cmake --build build/bench
 	cmake --build build/linux --target bench_layer
+	scripts/test-root ensure forky
 	scripts/bench
 
 PREFIX ?= /usr/local
