@@ -17,12 +17,19 @@ target_link_libraries(tavrimo_xdg PRIVATE tavrimo_warnings)
 
 set(backend_libraries)
 set(backend_names)
-if(TAVRIMO_WITH_MUTTER)
+# A bounded session-bus connection, for the layers that speak D-Bus through GIO.
+if(TAVRIMO_WITH_MUTTER OR TAVRIMO_WITH_XFCE OR TAVRIMO_WITH_MATE)
   pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
+  add_library(tavrimo_session_bus STATIC display_settings/backends/session_bus.cpp)
+  target_include_directories(tavrimo_session_bus PUBLIC display_settings/backends)
+  target_link_libraries(tavrimo_session_bus PUBLIC PkgConfig::GIO PRIVATE tavrimo_warnings)
+endif()
+if(TAVRIMO_WITH_MUTTER)
   add_library(tavrimo_mutter STATIC display_settings/backends/mutter_display_settings.cpp
               display_settings/backends/mutter_layout.cpp)
   target_include_directories(tavrimo_mutter PUBLIC display_settings display_settings/backends)
-  target_link_libraries(tavrimo_mutter PUBLIC PkgConfig::GIO tavrimo_xdg PRIVATE tavrimo_warnings)
+  target_link_libraries(tavrimo_mutter PUBLIC PkgConfig::GIO tavrimo_xdg
+                        PRIVATE tavrimo_session_bus tavrimo_warnings)
   list(APPEND backend_libraries tavrimo_mutter)
   # One layer, two services: Mutter's, then Cinnamon's muffin.
   list(APPEND backend_names Mutter Muffin)
@@ -118,9 +125,8 @@ if(TAVRIMO_WITH_X11)
   # The X11 desktops whose daemons keep a store of their own come before
   # plain RandR with its login entry.
   if(TAVRIMO_WITH_XFCE OR TAVRIMO_WITH_MATE)
-    pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
     add_library(tavrimo_x11_desktop STATIC display_settings/backends/x11_desktop_session.cpp)
-    target_link_libraries(tavrimo_x11_desktop PUBLIC PkgConfig::GIO PRIVATE tavrimo_warnings)
+    target_link_libraries(tavrimo_x11_desktop PUBLIC tavrimo_session_bus PRIVATE tavrimo_warnings)
   endif()
   foreach(desktop xfce mate)
     string(TOUPPER ${desktop} option)

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "backend_registry.h"
 #include "compositor.h"
@@ -87,6 +88,32 @@ TEST_F(RealSessions, PlainX11WithoutMutterGetsRandR)
     ASSERT_TRUE(x.Running() && bus.Running());
     Use(x.Display(), bus.Address());
     EXPECT_EQ(ChooseBackend(CompiledBackends(), nullptr).name, "x11");
+}
+
+// Without a session bus, looking for Mutter, muffin and the X11 desktops'
+// daemons must not start one: GLib would run dbus-launch for it.
+TEST_F(RealSessions, WithoutASessionBusNoBusIsStartedAndRandRServes)
+{
+    XvncServer x;
+    ASSERT_TRUE(x.Running());
+    Use(x.Display(), "");
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    TempDir fake;
+    const std::string marker = fake.Path() + "/started";
+    const std::string script = fake.Path() + "/dbus-launch";
+    std::ofstream(script) << "#!/bin/sh\ntouch " << marker << "\nexit 1\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = runtime ? runtime : "";
+    setenv("PATH", (fake.Path() + ":" + path).c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", fake.Path().c_str(), 1);  // no user bus there
+    const ChosenBackend chosen = ChooseBackend(CompiledBackends(), nullptr);
+    setenv("PATH", path.c_str(), 1);
+    if (runtime) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(chosen.name, "x11");
+    EXPECT_FALSE(std::filesystem::exists(marker)) << "dbus-launch ran";
 }
 
 TEST_F(RealSessions, XwaylandWithoutABackendListsNothingAndWritesNothing)

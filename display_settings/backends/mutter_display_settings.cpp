@@ -11,6 +11,7 @@
 #include "backend_registry.h"
 #include "compositor_mode.h"
 #include "mutter_layout.h"
+#include "session_bus.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -32,10 +33,6 @@ struct ErrorFree {
     void operator()(GError* e) const { g_error_free(e); }
 };
 using GErrorPtr = std::unique_ptr<GError, ErrorFree>;
-
-struct ObjectUnref {
-    void operator()(void* o) const { g_object_unref(o); }
-};
 
 struct MonitorMode {
     std::string id;
@@ -401,7 +398,7 @@ const DisplayConfigService kMuffinService{"muffin", "org.cinnamon.Muffin.Display
 struct MutterDisplaySettings::Bus {
     explicit Bus(const DisplayConfigService& s) : service(s) {}
     const DisplayConfigService& service;
-    std::unique_ptr<GDBusConnection, ObjectUnref> connection;
+    BusConnection connection;
 
     ~Bus()
     {
@@ -412,70 +409,8 @@ struct MutterDisplaySettings::Bus {
     // shared one would end the process), made within a bounded time.
     bool Connect(const char* address, std::string* error)
     {
-        // With neither an address nor a user bus, GLib would run dbus-launch
-        // (and might start a new bus with it), where Mutter never is.
-        const char* env = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-        if (address == nullptr && (env == nullptr || *env == '\0')) {
-            gchar* userBus = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
-            const bool exists = g_file_test(userBus, G_FILE_TEST_EXISTS);
-            g_free(userBus);
-            if (!exists) {
-                *error = "no session bus: DBUS_SESSION_BUS_ADDRESS is not set";
-                return false;
-            }
-        }
-        GErrorPtr e;
-        GError* raw = nullptr;
-        gchar* found = address != nullptr
-                           ? g_strdup(address)
-                           : g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &raw);
-        e.reset(raw);
-        if (found == nullptr) {
-            *error = std::string("no session bus: ") + (e ? e->message : "unknown");
-            return false;
-        }
-        GMainContext* context = g_main_context_new();
-        g_main_context_push_thread_default(context);
-        struct Pending {
-            GDBusConnection* connection = nullptr;
-            GError* error = nullptr;
-            bool done = false;
-        } pending;
-        std::unique_ptr<GCancellable, ObjectUnref> cancel(g_cancellable_new());
-        g_dbus_connection_new_for_address(
-            found,
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, cancel.get(),
-            [](GObject*, GAsyncResult* result, gpointer data) {
-                auto* p = static_cast<Pending*>(data);
-                p->connection = g_dbus_connection_new_for_address_finish(result, &p->error);
-                p->done = true;
-            },
-            &pending);
-        GSource* timeout = g_timeout_source_new(kReadTimeoutMs);
-        g_source_set_callback(
-            timeout,
-            [](gpointer c) {
-                g_cancellable_cancel(static_cast<GCancellable*>(c));
-                return G_SOURCE_REMOVE;
-            },
-            cancel.get(), nullptr);
-        g_source_attach(timeout, context);
-        while (!pending.done) g_main_context_iteration(context, TRUE);
-        g_source_destroy(timeout);
-        g_source_unref(timeout);
-        g_main_context_pop_thread_default(context);
-        g_main_context_unref(context);
-        g_free(found);
-        e.reset(pending.error);
-        connection.reset(pending.connection);
-        if (!connection) {
-            *error = std::string("cannot connect to the session bus: ") +
-                     (e ? e->message : "unknown");
-            return false;
-        }
-        return true;
+        connection = OpenBus(address, kReadTimeoutMs, error);
+        return connection != nullptr;
     }
 
     // Calls a DisplayConfig method; an error comes back as a value.

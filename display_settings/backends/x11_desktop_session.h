@@ -1,20 +1,10 @@
 // What an X11 session's desktop shows on its session bus: whose display
-// daemon runs there, and a bounded connection to that bus.
+// daemon runs there.
 #pragma once
 
-#include <memory>
 #include <string>
 
-#include <gio/gio.h>
-
-struct GObjectUnref {
-    void operator()(void* o) const { g_object_unref(o); }
-};
-using BusConnection = std::unique_ptr<GDBusConnection, GObjectUnref>;
-
-// A private connection to the bus at address (null: the session bus), made
-// within timeoutMs; null with *error saying why.
-BusConnection OpenBus(const char* address, int timeoutMs, std::string* error);
+#include "session_bus.h"
 
 enum class X11Desktop { None, Xfce, Mate };
 
