@@ -128,9 +128,15 @@ std::vector<std::string> AccessibilityBus::Env() const
 
 CommandResult AccessibilityBus::ChooseLine(int line) const
 {
+    // The checkout may lie where that user cannot go (under /root, say).
+    const std::string script = script_.Path() + "/atspi_choose.py";
+    std::error_code ec;
+    std::filesystem::copy_file(TAVRIMO_ATSPI_CHOOSE, script,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    chmod(script_.Path().c_str(), 0755);
+    chmod(script.c_str(), 0644);
     std::vector<std::string> argv = asUser_;
-    argv.insert(argv.end(), {"timeout", "30", "/usr/bin/python3", TAVRIMO_ATSPI_CHOOSE,
-                             std::to_string(line)});
+    argv.insert(argv.end(), {"timeout", "30", "/usr/bin/python3", script, std::to_string(line)});
     return RunCommand(argv, {"DBUS_SESSION_BUS_ADDRESS=" + bus_});
 }
 

@@ -54,6 +54,7 @@ public:
 private:
     std::string bus_;
     std::vector<std::string> asUser_;
+    TempDir script_;  // the chooser, where the user it runs as can read it
     pid_t pid_ = -1;
 };
 
