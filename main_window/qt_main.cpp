@@ -63,6 +63,8 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(previous);
     if (QGuiApplication::platformName() == QLatin1String(kFallback) && !userChoseFallback) {
         std::fprintf(stderr, "tavrimo: cannot open display %s\n", display.constData());
+        // Not while Qt tears down: the thread may be handing fontconfig its configuration.
+        fonts.join();
         return 1;
     }
     for (const QString& line : std::as_const(g_held))
