@@ -86,7 +86,12 @@ SessionBus::~SessionBus() { StopProcess(pid_); }
 
 bool SessionBus::WaitForName(const std::string& name, int timeoutMs) const
 {
-    const auto c = Connect(address_);
+    return WaitForNameOn(address_, name, timeoutMs);
+}
+
+bool WaitForNameOn(const std::string& address, const std::string& name, int timeoutMs)
+{
+    const auto c = Connect(address);
     if (!c) return false;
     return WaitFor(
         [&] {
@@ -114,6 +119,9 @@ AccessibilityBus::AccessibilityBus(const std::string& busAddress,
     std::vector<std::string> argv = asUser_;
     argv.insert(argv.end(), {"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"});
     pid_ = SpawnCommand(argv, {"DBUS_SESSION_BUS_ADDRESS=" + bus_}, "/dev/null");
+    // Qt asks for the accessibility bus at start and waits up to 25 s for an
+    // answer: a launcher still starting on a loaded machine would hold the window.
+    WaitForNameOn(bus_, "org.a11y.Bus", 10000);
 }
 
 AccessibilityBus::~AccessibilityBus() { StopProcess(pid_); }

@@ -31,6 +31,9 @@ private:
     std::string address_;
 };
 
+// Waits until name has an owner on the bus at address; false after timeoutMs.
+bool WaitForNameOn(const std::string& address, const std::string& name, int timeoutMs);
+
 // Whether XTEST input (xdotool) reaches the windows of a compositor's
 // Xwayland. An Xwayland built with libei sends it through the compositor's
 // EI portal, which headless Mutter and sway do not offer: it is dropped.
