@@ -14,26 +14,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "gio_bus.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Unref {
-    void operator()(void* p) const { g_object_unref(p); }
-};
-struct VariantUnref {
-    void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-using Variant = std::unique_ptr<GVariant, VariantUnref>;
-
-std::unique_ptr<GDBusConnection, Unref> Connect(const std::string& address)
-{
-    return std::unique_ptr<GDBusConnection, Unref>(g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr));
-}
+using gio_bus::Connect;
+using gio_bus::Variant;
 
 Variant CallSync(GDBusConnection* c, const char* dest, const char* path, const char* iface,
                  const char* method, GVariant* params)

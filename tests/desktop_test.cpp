@@ -39,20 +39,17 @@ std::string Await(F f, const std::string& want, int timeoutMs = 10000)
     return got;
 }
 
-// A line of modes whose mode is not the current one, and not want's size.
-size_t OtherLine(const std::vector<DspMode>& modes, const std::string& current)
-{
-    for (size_t i = 0; i < modes.size(); ++i) {
-        const std::string size =
-            std::to_string(modes[i].dmPelsWidth) + "x" + std::to_string(modes[i].dmPelsHeight);
-        if (size != current && modes[i].dmPelsWidth <= 1280) return i;
-    }
-    return modes.size();
-}
-
 std::string SizeOf(const DspMode& m)
 {
     return std::to_string(m.dmPelsWidth) + "x" + std::to_string(m.dmPelsHeight);
+}
+
+// A line of modes whose mode is not the current one, and not want's size.
+size_t OtherLine(const std::vector<DspMode>& modes, const std::string& current)
+{
+    for (size_t i = 0; i < modes.size(); ++i)
+        if (SizeOf(modes[i]) != current && modes[i].dmPelsWidth <= 1280) return i;
+    return modes.size();
 }
 
 // Runs the automatic choice in the daemon's session, with an older login

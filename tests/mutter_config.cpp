@@ -5,27 +5,15 @@
 
 #include <gio/gio.h>
 
+#include "gio_bus.h"
+
 namespace {
 
 constexpr const char* kService = "org.gnome.Mutter.DisplayConfig";
 constexpr const char* kPath = "/org/gnome/Mutter/DisplayConfig";
 
-struct Unref {
-    void operator()(void* p) const { g_object_unref(p); }
-};
-struct VariantUnref {
-    void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-using Variant = std::unique_ptr<GVariant, VariantUnref>;
-
-std::unique_ptr<GDBusConnection, Unref> Connect(const std::string& address)
-{
-    return std::unique_ptr<GDBusConnection, Unref>(g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr));
-}
+using gio_bus::Connect;
+using gio_bus::Variant;
 
 Variant Call(const std::string& address, const char* method, GVariant* params, std::string* error)
 {
