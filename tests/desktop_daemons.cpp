@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <sys/stat.h>
@@ -112,10 +113,18 @@ bool MuffinSession::AnswerConfirmation(bool keep) const
     const std::vector<std::string> env = ClientEnv();
     // Cinnamon asks with zenity, in a window of class mutter-dialog; zenity 4
     // no longer takes a class, and its window is zenity's own.
+    // zenity 4 also maps a 1x1 leader window of that class: the dialog is the larger.
     const auto dialog = [&] {
         for (const char* cls : {"mutter-dialog", "zenity"}) {
-            CommandResult r = RunCommand({"xdotool", "search", "--onlyvisible", "--class", cls}, env);
-            if (r.status == 0 && !r.out.empty()) return r.out.substr(0, r.out.find('\n'));
+            const CommandResult r =
+                RunCommand({"xdotool", "search", "--onlyvisible", "--class", cls}, env);
+            std::istringstream ids(r.out);
+            for (std::string id; std::getline(ids, id);) {
+                const std::string geometry =
+                    RunCommand({"xdotool", "getwindowgeometry", id}, env).out;
+                if (!id.empty() && geometry.find("Geometry: 1x1") == std::string::npos)
+                    return id;
+            }
         }
         return std::string();
     };

@@ -86,7 +86,8 @@ TEST_F(Cinnamon, KeptInCinnamonMonitorsXmlWhenTheUserKeepsItAndMuffinRestoresIt)
     ASSERT_LT(k, modes.size());
     ASSERT_EQ(chosen.settings->ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
               dsp::kDispChangeSuccessful);
-    EXPECT_EQ(CurrentMode(x), SizeOf(modes[k]));
+    // muffin 6 answers before its X requests reach the server.
+    EXPECT_EQ(Await([&] { return CurrentMode(x); }, SizeOf(modes[k])), SizeOf(modes[k]));
     EXPECT_FALSE(fs::exists(LoginEntry())) << "an older entry would override Cinnamon's store";
     ASSERT_TRUE(muffin.AnswerConfirmation(true)) << muffin.Log();
     const std::string store = muffin.ConfigHome() + "/cinnamon-monitors.xml";
