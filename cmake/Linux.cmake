@@ -101,7 +101,8 @@ if(TAVRIMO_WITH_WLR)
   endif()
   set(xdg_output_protocol ${wayland_protocols}/unstable/xdg-output/xdg-output-unstable-v1.xml)
   add_library(tavrimo_wlr STATIC display_settings/backends/wlr_display_settings.cpp
-              display_settings/stores/wlr_sway_config.cpp)
+              display_settings/stores/wlr_sway_config.cpp
+              display_settings/stores/wlr_kanshi_config.cpp)
   tavrimo_wayland_protocol(tavrimo_wlr ${wlr_protocol})
   tavrimo_wayland_protocol(tavrimo_wlr ${xdg_output_protocol})
   target_include_directories(tavrimo_wlr PUBLIC display_settings display_settings/backends display_settings/stores)
