@@ -32,6 +32,23 @@ profile nomad {
 }
 )";
 
+const KanshiOutput kEdp{"eDP-1", "", "", ""};
+const KanshiOutput kDp1{"DP-1", "", "", ""};
+const KanshiOutput kGtbz{"DP-2", "Some Other Company", "GTBZ", "2525"};
+
+const char kManExecExamples[] = R"(profile multihead {
+	output eDP-1 enable
+	output DP-1 enable transform 270
+	exec swaymsg workspace 1, move workspace to eDP-1
+}
+
+profile complex {
+	output eDP-1 enable
+	output "Some Other Company GTBZ 2525" mode 1920x1200
+	exec swaymsg workspace 1, move workspace to output '"Some Other Company GTBZ 2525"'
+}
+)";
+
 struct EditCase {
     const char* name;
     std::map<std::string, std::string> files;  // "config" is the one kanshi reads
@@ -120,16 +137,37 @@ profile nomad {
      "config",
      "profile headless {\n\toutput HEADLESS-1 mode --custom 1024x768 position 0,0\n"
      "\texec notify-send \"${HOME} {x}\" {y}\n}\n"},
-    {"Kanshi13ProfilesWithoutTheKeyword",
-     {{"config", "{\n\toutput LVDS-1 disable\n\toutput HDMI-A-1 mode 1024x768\n}\n\n"
-                 "nomad {\n\toutput LVDS-1 mode 1280x800\n}\n"}},
+    // kanshi 1.3 reads a bare { as a profile, a name without the keyword as
+    // no profile, and a # anywhere as a comment.
+    {"Kanshi13BareProfileAndTrailingComment",
+     {{"config", "nomad {\n\toutput LVDS-1 mode 1280x800\n}\n"
+                 "{\n\toutput LVDS-1 mode 1024x768 # small\n}\n"}},
      {kLvds},
      kLvds,
      "1366x768@60.000Hz",
      KanshiStoreResult::Stored,
      "config",
-     "{\n\toutput LVDS-1 disable\n\toutput HDMI-A-1 mode 1024x768\n}\n\n"
-     "nomad {\n\toutput LVDS-1 mode 1366x768@60.000Hz\n}\n"},
+     "nomad {\n\toutput LVDS-1 mode 1280x800\n}\n"
+     "{\n\toutput LVDS-1 mode 1366x768@60.000Hz # small\n}\n"},
+    // kanshi(5)'s exec examples: the rest of an exec line is the command.
+    {"ManExecExamplesAndMonitorNamedByDescription",
+     {{"config", kManExecExamples}},
+     {kEdp, kGtbz},
+     kGtbz,
+     "1920x1080@59.950Hz",
+     KanshiStoreResult::Stored,
+     "config",
+     std::string(kManExecExamples)
+         .replace(std::string(kManExecExamples).find("1920x1200"), 9, "1920x1080@59.950Hz")},
+    {"ManExecExamplesOutputWithoutAMode",
+     {{"config", kManExecExamples}},
+     {kEdp, kDp1},
+     kDp1,
+     "1920x1080",
+     KanshiStoreResult::Stored,
+     "config",
+     std::string(kManExecExamples)
+         .replace(std::string(kManExecExamples).find("transform 270") + 13, 0, " mode 1920x1080")},
     {"IncludedProfilesComeWhereTheirIncludeIs",
      {{"config", "include profiles.d/*\nprofile late {\n\toutput HEADLESS-1 mode 640x480\n}\n"},
       {"profiles.d/desk", "profile desk {\n\toutput 'HEADLESS-1' enable\n}\n"}},

@@ -262,8 +262,8 @@ bool Load(const std::string& path, const std::string& cwd, int depth, Config* co
     for (const Directive& d : *top) {
         const std::string first = d.words.empty() ? "" : d.words[0].text;
         if (d.block) {
-            // "profile [NAME] {", or kanshi 1.3's older "[NAME] {".
-            const bool profile = first == "profile" || d.words.size() <= 1;
+            // "profile [NAME] {", or kanshi 1.3's older bare "{".
+            const bool profile = (first == "profile" && d.words.size() <= 2) || d.words.empty();
             if (!profile) continue;
             Profile p;
             for (const Directive& c : d.children)
