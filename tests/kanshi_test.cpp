@@ -49,6 +49,22 @@ profile complex {
 }
 )";
 
+// kanshi 1.9's kanshi(5) example.
+const char kManExample19[] = R"(include /dev/null
+
+profile {
+	output LVDS-1 disable
+	output "Some Company ASDF 4242" {
+		mode 1600x900
+		position 0,0
+	}
+}
+
+profile nomad {
+	output LVDS-1 enable scale 2
+}
+)";
+
 struct EditCase {
     const char* name;
     std::map<std::string, std::string> files;  // "config" is the one kanshi reads
@@ -194,6 +210,67 @@ profile nomad {
      KanshiStoreResult::Stored,
      "config",
      "profile {\n\toutput \"Unknown Unknown Unknown\" mode 1024x768\n}\n"},
+    // kanshi 1.9's kanshi(5) example: an output's directives in a block of its own.
+    {"BlockOfTheOutputTakesTheMode",
+     {{"config", kManExample19}},
+     {kLvds, kAsdf},
+     kAsdf,
+     "1920x1080@60.000Hz",
+     KanshiStoreResult::Stored,
+     "config",
+     std::string(kManExample19).replace(std::string(kManExample19).find("1600x900"), 8,
+                                        "1920x1080@60.000Hz")},
+    {"BlockWithoutAModeGetsALineOfItsOwn",
+     {{"config", "profile {\n    output HEADLESS-1 {\n        position 0,0\n    }\n}\n"}},
+     {kHead1},
+     kHead1,
+     "--custom 1024x768",
+     KanshiStoreResult::Stored,
+     "config",
+     "profile {\n    output HEADLESS-1 {\n        position 0,0\n        mode --custom 1024x768\n"
+     "    }\n}\n"},
+    // Defaults outside profiles apply where a profile names the output; the
+    // profile's own line takes the mode, which wins over the default.
+    {"ManDefaultsExampleProfileLineTakesTheMode",
+     {{"config", "output eDP-1 scale 2 mode 1920x1080\n\nprofile uses-defaults {\n\toutput eDP-1\n}\n"}},
+     {kEdp},
+     kEdp,
+     "2560x1600@60.000Hz",
+     KanshiStoreResult::Stored,
+     "config",
+     "output eDP-1 scale 2 mode 1920x1080\n\nprofile uses-defaults {\n\toutput eDP-1 mode "
+     "2560x1600@60.000Hz\n}\n"},
+    {"GlobOverMakeModelAndSerial",
+     {{"config", "profile {\n\toutput \"Some Company ASDF *\" mode 1600x900\n}\n"}},
+     {kAsdf},
+     kAsdf,
+     "1920x1080",
+     KanshiStoreResult::Stored,
+     "config",
+     "profile {\n\toutput \"Some Company ASDF *\" mode 1920x1080\n}\n"},
+    {"AliasDefinedInABlock",
+     {{"config", "output \"Some Company ASDF 4242\" {\n\talias $desk\n}\n"
+                 "profile {\n\toutput $desk enable\n}\n"}},
+     {kAsdf},
+     kAsdf,
+     "1920x1080",
+     KanshiStoreResult::Stored,
+     "config",
+     "output \"Some Company ASDF 4242\" {\n\talias $desk\n}\n"
+     "profile {\n\toutput $desk enable mode 1920x1080\n}\n"},
+    // "...output" takes any number of outputs: a line of the output's own
+    // takes the mode; one shared with others cannot.
+    {"OwnLineBesideAnyNumberOfOthers",
+     {{"config", "profile {\n\toutput HEADLESS-1 mode 800x600\n\t...output * enable\n}\n"}},
+     {kHead1, kHead2, kLvds},
+     kHead1,
+     "1024x768",
+     KanshiStoreResult::Stored,
+     "config",
+     "profile {\n\toutput HEADLESS-1 mode 1024x768\n\t...output * enable\n}\n"},
+    {"ModeSharedWithOtherOutputsFails",
+     {{"config", "profile {\n\toutput LVDS-1 enable\n\t...output * mode 800x600\n}\n"}},
+     {kHead1, kHead2, kLvds}, kHead1, "1024x768", KanshiStoreResult::Failed, "", ""},
     {"UnclosedProfileFails", {{"config", "profile {\n\toutput * mode 800x600\n"}}, {kHead1},
      kHead1, "1024x768", KanshiStoreResult::Failed, "", ""},
     {"UnclosedQuoteFails", {{"config", "profile {\n\toutput \"LVDS-1 mode 800x600\n}\n"}},

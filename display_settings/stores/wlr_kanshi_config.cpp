@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -42,6 +43,7 @@ struct Directive {
     std::vector<Word> words;
     bool block = false;
     std::vector<Directive> children;
+    size_t close = 0;  // where its block's } is
 };
 
 // Reads kanshi's grammar: both the one of kanshi 1.3 (its own reader) and
@@ -57,7 +59,8 @@ public:
     std::optional<std::vector<Directive>> Parse(std::string* error)
     {
         std::vector<Directive> top;
-        if (!Block(&top, false, 0)) {
+        size_t close = 0;
+        if (!Block(&top, false, 0, &close)) {
             *error = error_ + " (byte " + std::to_string(pos_) + ")";
             return std::nullopt;
         }
@@ -119,7 +122,7 @@ private:
         return quote == 0;
     }
 
-    bool Block(std::vector<Directive>* out, bool inBlock, int depth)
+    bool Block(std::vector<Directive>* out, bool inBlock, int depth, size_t* close)
     {
         if (depth > 8) return error_ = "blocks nested too deep", false;
         Directive d;
@@ -131,7 +134,7 @@ private:
                 break;
             case Token::Open:
                 d.block = true;
-                if (!Block(&d.children, true, depth + 1)) return false;
+                if (!Block(&d.children, true, depth + 1, &d.close)) return false;
                 out->push_back(std::move(d));
                 d = Directive{};
                 break;
@@ -142,6 +145,7 @@ private:
             case Token::Close:
                 if (!inBlock) return error_ = "a } without its {", false;
                 if (!d.words.empty()) out->push_back(std::move(d));
+                *close = w.begin;
                 return true;
             case Token::End:
                 if (inBlock) return error_ = "a { without its }", false;
@@ -162,10 +166,13 @@ private:
 struct OutputLine {
     size_t file = 0;
     std::string criteria;
-    size_t lineEnd = 0;     // the end of its last word
-    size_t modeBegin = 0;   // the mode's value (with --custom), when hasMode
-    size_t modeEnd = 0;
+    bool variadic = false;  // "...output": any number of outputs
     bool hasMode = false;
+    size_t modeBegin = 0;  // the mode's value (with --custom), when hasMode
+    size_t modeEnd = 0;
+    size_t insertAt = 0;  // else where a mode directive goes, between these
+    std::string before;
+    std::string after;
 };
 
 struct Profile {
@@ -179,31 +186,71 @@ struct Config {
     std::map<std::string, std::string> aliases;  // $name: the criteria it stands for
 };
 
-bool IsKey(const std::string& w, const char* key) { return w == key; }
-
-OutputLine ReadOutputLine(const Directive& d, size_t file)
+// The mode in words (from `from` on) of an output line or of its block:
+// keys, all but enable and disable with a value, as kanshi reads them.
+bool FindMode(const std::vector<Word>& words, size_t from, OutputLine* line)
 {
-    OutputLine line;
-    line.file = file;
-    line.criteria = d.words[1].text;
-    line.lineEnd = d.words.back().end;
-    // As kanshi reads the rest: keys, all but enable and disable with a value.
-    for (size_t i = 2; i < d.words.size();) {
-        const std::string& key = d.words[i].text;
-        if (IsKey(key, "enable") || IsKey(key, "disable")) {
+    for (size_t i = from; i < words.size();) {
+        const std::string& key = words[i].text;
+        if (key == "enable" || key == "disable") {
             ++i;
             continue;
         }
-        if (IsKey(key, "mode") && i + 1 < d.words.size()) {
+        if (key == "mode" && i + 1 < words.size()) {
             size_t last = i + 1;
-            if (d.words[last].text == "--custom" && last + 1 < d.words.size()) ++last;
-            line.hasMode = true;
-            line.modeBegin = d.words[i + 1].begin;
-            line.modeEnd = d.words[last].end;
+            if (words[last].text == "--custom" && last + 1 < words.size()) ++last;
+            line->hasMode = true;
+            line->modeBegin = words[i + 1].begin;
+            line->modeEnd = words[last].end;
             i = last + 1;
             continue;
         }
         i += 2;
+    }
+    return line->hasMode;
+}
+
+size_t LineStart(const std::string& text, size_t pos)
+{
+    const size_t newline = pos == 0 ? std::string::npos : text.rfind('\n', pos - 1);
+    return newline == std::string::npos ? 0 : newline + 1;
+}
+
+// The blanks that a line starts with, up to pos on it.
+std::string LineIndent(const std::string& text, size_t pos)
+{
+    const size_t from = LineStart(text, pos);
+    const size_t end = text.find_first_not_of(" \t", from);
+    return text.substr(from, std::min(end, pos) - from);
+}
+
+OutputLine ReadOutputLine(const Directive& d, size_t file, const std::string& text)
+{
+    OutputLine line;
+    line.file = file;
+    line.criteria = d.words[1].text;
+    line.variadic = d.words[0].text == "...output";
+    if (FindMode(d.words, 2, &line)) return line;
+    if (!d.block) {
+        line.insertAt = d.words.back().end;
+        line.before = " ";
+        return line;
+    }
+    // kanshi 1.6 and later: `output NAME {`, a directive a line.
+    for (const Directive& c : d.children)
+        if (FindMode(c.words, 0, &line)) return line;
+    const std::string closeIndent = LineIndent(text, d.close);
+    const bool closeAlone = LineStart(text, d.close) + closeIndent.size() == d.close;
+    const std::string indent = d.children.empty()
+                                   ? closeIndent + "\t"
+                                   : LineIndent(text, d.children.front().words[0].begin);
+    if (closeAlone) {
+        line.insertAt = d.close - closeIndent.size();
+        line.before = indent;
+        line.after = "\n";
+    } else {
+        line.insertAt = d.close;
+        line.after = "\n";
     }
     return line;
 }
@@ -261,25 +308,29 @@ bool Load(const std::string& path, const std::string& cwd, int depth, Config* co
     if (!top) return *error = path + ": " + why, false;
     for (const Directive& d : *top) {
         const std::string first = d.words.empty() ? "" : d.words[0].text;
-        if (d.block) {
+        if ((first == "profile" && d.words.size() <= 2 && d.block) ||
+            (d.words.empty() && d.block)) {
             // "profile [NAME] {", or kanshi 1.3's older bare "{".
-            const bool profile = (first == "profile" && d.words.size() <= 2) || d.words.empty();
-            if (!profile) continue;
             Profile p;
             for (const Directive& c : d.children)
-                if (!c.words.empty() && c.words[0].text == "output" && c.words.size() >= 2 &&
-                    !c.block)
-                    p.outputs.push_back(ReadOutputLine(c, file));
+                if (c.words.size() >= 2 &&
+                    (c.words[0].text == "output" || c.words[0].text == "...output"))
+                    p.outputs.push_back(ReadOutputLine(c, file, config->texts[file]));
             config->profiles.push_back(std::move(p));
         } else if (first == "include" && d.words.size() == 2) {
             const auto paths = IncludedPaths(d.words[1].text, cwd);
             if (!paths) return *error = path + ": cannot expand " + d.words[1].text, false;
             for (const std::string& p : *paths)
                 if (!Load(p, cwd, depth + 1, config, error)) return false;
-        } else if (first == "output" && d.words.size() >= 4) {
-            for (size_t i = 2; i + 1 < d.words.size(); ++i)
-                if (d.words[i].text == "alias" && d.words[i + 1].text.starts_with("$"))
-                    config->aliases[d.words[i + 1].text] = d.words[1].text;
+        } else if (first == "output" && d.words.size() >= 2) {
+            // An alias, on the line or in its block.
+            const auto alias = [&](const std::vector<Word>& words, size_t from) {
+                for (size_t i = from; i + 1 < words.size(); ++i)
+                    if (words[i].text == "alias" && words[i + 1].text.starts_with("$"))
+                        config->aliases[words[i + 1].text] = d.words[1].text;
+            };
+            alias(d.words, 2);
+            for (const Directive& c : d.children) alias(c.words, 0);
         }
     }
     return true;
@@ -297,21 +348,34 @@ bool Matches(const Config& config, const std::string& criteria, const KanshiOutp
         const auto alias = config.aliases.find(criteria);
         return alias != config.aliases.end() && Matches(config, alias->second, head);
     }
-    return criteria == "*" || criteria == head.name || criteria == Identifier(head);
+    // Make, model and serial may be a glob (kanshi 1.7 and later).
+    return criteria == "*" || criteria == head.name ||
+           ::fnmatch(criteria.c_str(), Identifier(head).c_str(), 0) == 0;
 }
 
 // Gives each head, from `next` on in order, a line of its own that matches
 // it; *lineOf[h] is the line of head h.
 bool Assign(const Config& config, const std::vector<const OutputLine*>& lines,
-            const std::vector<KanshiOutput>& heads, size_t next, std::vector<bool>* taken,
-            std::vector<const OutputLine*>* lineOf)
+            const std::vector<const OutputLine*>& variadic, const std::vector<KanshiOutput>& heads,
+            size_t next, std::vector<bool>* taken, std::vector<const OutputLine*>* lineOf)
 {
-    if (next == lines.size()) return true;
+    if (next == lines.size()) {
+        // The heads left over go to the "...output" lines, any number each.
+        for (size_t h = 0; h < heads.size(); ++h) {
+            if ((*taken)[h]) continue;
+            (*lineOf)[h] = nullptr;
+            for (const OutputLine* v : variadic)
+                if ((*lineOf)[h] == nullptr && Matches(config, v->criteria, heads[h]))
+                    (*lineOf)[h] = v;
+            if ((*lineOf)[h] == nullptr) return false;
+        }
+        return true;
+    }
     for (size_t h = 0; h < heads.size(); ++h) {
         if ((*taken)[h] || !Matches(config, lines[next]->criteria, heads[h])) continue;
         (*taken)[h] = true;
         (*lineOf)[h] = lines[next];
-        if (Assign(config, lines, heads, next + 1, taken, lineOf)) return true;
+        if (Assign(config, lines, variadic, heads, next + 1, taken, lineOf)) return true;
         (*taken)[h] = false;
     }
     return false;
@@ -326,15 +390,20 @@ const OutputLine* LineFor(const Config& config, const std::vector<KanshiOutput>&
     // heads newest first.
     std::vector<KanshiOutput> heads(connected.rbegin(), connected.rend());
     for (const Profile& p : config.profiles) {
-        if (p.outputs.size() != heads.size()) continue;
         std::vector<const OutputLine*> lines;
+        std::vector<const OutputLine*> variadic;
         for (const OutputLine& l : p.outputs)
-            if (l.criteria != "*") lines.insert(lines.begin(), &l);
+            if (l.variadic)
+                variadic.push_back(&l);
+            else if (l.criteria != "*")
+                lines.insert(lines.begin(), &l);
         for (const OutputLine& l : p.outputs)
-            if (l.criteria == "*") lines.push_back(&l);
+            if (!l.variadic && l.criteria == "*") lines.push_back(&l);
+        if (lines.size() > heads.size() || (variadic.empty() && lines.size() != heads.size()))
+            continue;
         std::vector<bool> taken(heads.size(), false);
         std::vector<const OutputLine*> lineOf(heads.size(), nullptr);
-        if (!Assign(config, lines, heads, 0, &taken, &lineOf)) continue;
+        if (!Assign(config, lines, variadic, heads, 0, &taken, &lineOf)) continue;
         for (size_t h = 0; h < heads.size(); ++h)
             if (heads[h].name == output.name) return lineOf[h];
         return nullptr;
@@ -500,10 +569,14 @@ KanshiEdit KanshiEditMode(const std::string& configPath, const std::string& cwd,
         return edit;
     }
     std::string text = config.texts[line->file];
+    if (line->variadic) {
+        edit.error = "the profile's line for " + output.name + " sets other outputs too";
+        return edit;
+    }
     if (line->hasMode)
         text.replace(line->modeBegin, line->modeEnd - line->modeBegin, modeValue);
     else
-        text.insert(line->lineEnd, " mode " + modeValue);
+        text.insert(line->insertAt, line->before + "mode " + modeValue + line->after);
     edit.result = KanshiStoreResult::Stored;
     edit.path = config.paths[line->file];
     edit.text = std::move(text);
