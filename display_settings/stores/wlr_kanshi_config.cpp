@@ -527,6 +527,23 @@ std::string IpcReload(const std::string& path)
     return reply.substr(0, reply.find('\0'));
 }
 
+// Whether the program file at path knows `mode --custom`, which kanshi 1.3
+// does not: Debian's kanshi 1.5 has no IPC socket, so that cannot tell.
+bool KnowsCustomModes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    static const std::string kFlag = "--custom";
+    std::string carry;
+    std::vector<char> buf(1 << 16);
+    for (size_t total = 0; in && total < (64u << 20); total += buf.size()) {
+        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+        const std::string chunk = carry + std::string(buf.data(), static_cast<size_t>(in.gcount()));
+        if (chunk.find(kFlag) != std::string::npos) return true;
+        carry = chunk.substr(chunk.size() - std::min(chunk.size(), kFlag.size() - 1));
+    }
+    return false;
+}
+
 // Writes text over the file at path in one step, through a symlink to the
 // file it names, keeping its permissions.
 bool WriteOver(const std::string& path, const std::string& text, std::string* error)
@@ -632,6 +649,7 @@ KanshiDaemon FindKanshi()
             std::error_code ec;
             const std::string cwd = std::filesystem::read_symlink(dir + "/cwd", ec).string();
             daemon.pid = std::atoi(pid.c_str());
+            daemon.customModes = KnowsCustomModes(dir + "/exe");
             daemon.cwd = ec ? std::string() : cwd;
             daemon.configPath = KanshiConfigPath(ReadNulList(dir + "/cmdline"), daemon.cwd, env);
             break;
@@ -639,6 +657,8 @@ KanshiDaemon FindKanshi()
         ::closedir(proc);
     }
     daemon.running = daemon.ipc || daemon.pid > 0;
+    // The IPC socket came after custom modes.
+    daemon.customModes = daemon.customModes || daemon.ipc;
     if (daemon.running && daemon.pid == 0) {
         // Its process is out of sight: as kanshi started in this environment.
         daemon.configPath = KanshiConfigPath({"kanshi"}, "", OwnEnv());
@@ -660,8 +680,7 @@ KanshiStoreResult KanshiStoreMode(const std::vector<KanshiOutput>& connected,
     };
     if (width <= 0 || height <= 0 || refreshMilliHz < 0) return fail("not a mode");
     if (kanshi.configPath.empty()) return fail("kanshi's configuration file is not known");
-    // kanshi 1.3, the one without an IPC socket, knows no custom modes.
-    if (output.customMode && !kanshi.ipc)
+    if (output.customMode && !kanshi.customModes)
         return fail("this kanshi cannot set a custom mode, which " + output.name + " needs");
     KanshiEdit edit =
         KanshiEditMode(kanshi.configPath, kanshi.cwd.empty() ? "/" : kanshi.cwd, connected,

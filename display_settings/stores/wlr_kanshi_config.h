@@ -57,8 +57,9 @@ KanshiEdit KanshiEditMode(const std::string& configPath, const std::string& cwd,
 // ($XDG_RUNTIME_DIR and $WAYLAND_DISPLAY), as far as it can be seen.
 struct KanshiDaemon {
     bool running = false;
-    bool ipc = false;  // it answers on its IPC socket (kanshi 1.4 and later)
-    int pid = 0;       // 0 where its process cannot be seen
+    bool ipc = false;  // it answers on its IPC socket (kanshi 1.4 and later, with varlink)
+    bool customModes = false;  // it reads `mode --custom` (not kanshi 1.3)
+    int pid = 0;               // 0 where its process cannot be seen
     std::string configPath;
     std::string cwd;
 };
