@@ -74,7 +74,15 @@ struct EditCase {
     KanshiStoreResult result;
     std::string changedFile;  // Stored: the file that changes, and its whole new text
     std::string changedText;
+    KanshiRules rules = {};  // kanshi 1.3 to 1.5's unless told
 };
+
+const KanshiRules kKanshi19 = {true, true};
+const KanshiOutput kBare1{"HEADLESS-1", "", "", ""};
+const KanshiOutput kBare2{"HEADLESS-2", "", "", ""};
+// Both lines match the first output kanshi tries (the newest, HEADLESS-2).
+const char kTwoLinesForOneOutput[] =
+    "profile {\n\toutput \"Unknown Unknown Unknown\" mode 640x480\n\toutput HEADLESS-2 enable\n}\n";
 
 const EditCase kEditCases[] = {
     {"ManExampleOneOutputTakesTheProfileThatNamesOnlyIt",
@@ -247,7 +255,25 @@ profile nomad {
      "1920x1080",
      KanshiStoreResult::Stored,
      "config",
-     "profile {\n\toutput \"Some Company ASDF *\" mode 1920x1080\n}\n"},
+     "profile {\n\toutput \"Some Company ASDF *\" mode 1920x1080\n}\n",
+     kKanshi19},
+    {"GlobIsLiteralBeforeKanshi19",
+     {{"config", "profile {\n\toutput \"Some Company ASDF *\" mode 1600x900\n}\n"}},
+     {kAsdf}, kAsdf, "1920x1080", KanshiStoreResult::NoProfile, "", ""},
+    // As kanshi 1.5 and 1.9 were seen to take them, on labwc's headless outputs.
+    {"Kanshi15TriesTheLastNamedLineFirst",
+     {{"config", kTwoLinesForOneOutput}},
+     {kBare1, kBare2},
+     kBare1,
+     "--custom 800x600",
+     KanshiStoreResult::Stored,
+     "config",
+     std::string(kTwoLinesForOneOutput).replace(std::string(kTwoLinesForOneOutput).find("640x480"),
+                                                7, "--custom 800x600")},
+    {"Kanshi19TakesTheLinesInFileOrderWithoutASecondTry",
+     {{"config", kTwoLinesForOneOutput}},
+     {kBare1, kBare2}, kBare1, "--custom 800x600", KanshiStoreResult::NoProfile, "", "",
+     kKanshi19},
     {"AliasDefinedInABlock",
      {{"config", "output \"Some Company ASDF 4242\" {\n\talias $desk\n}\n"
                  "profile {\n\toutput $desk enable\n}\n"}},
@@ -292,7 +318,7 @@ TEST_P(KanshiEditTest, ChangesOnlyTheChosenProfilesLine)
         std::ofstream(dir.Path() + "/" + name, std::ios::binary) << text;
     }
     const KanshiEdit edit =
-        KanshiEditMode(dir.Path() + "/config", dir.Path(), c.connected, c.output, c.mode);
+        KanshiEditMode(dir.Path() + "/config", dir.Path(), c.rules, c.connected, c.output, c.mode);
     ASSERT_EQ(edit.result, c.result) << edit.error;
     if (c.result == KanshiStoreResult::Failed) {
         EXPECT_FALSE(edit.error.empty());

@@ -342,68 +342,55 @@ std::string Identifier(const KanshiOutput& o)
     return known(o.make) + " " + known(o.model) + " " + known(o.serial);
 }
 
-bool Matches(const Config& config, const std::string& criteria, const KanshiOutput& head)
+bool Matches(const Config& config, const KanshiRules& rules, const std::string& criteria,
+             const KanshiOutput& head)
 {
     if (criteria.starts_with("$")) {
         const auto alias = config.aliases.find(criteria);
-        return alias != config.aliases.end() && Matches(config, alias->second, head);
+        return alias != config.aliases.end() && Matches(config, rules, alias->second, head);
     }
-    // Make, model and serial may be a glob (kanshi 1.7 and later).
-    return criteria == "*" || criteria == head.name ||
-           ::fnmatch(criteria.c_str(), Identifier(head).c_str(), 0) == 0;
-}
-
-// Gives each head, from `next` on in order, a line of its own that matches
-// it; *lineOf[h] is the line of head h.
-bool Assign(const Config& config, const std::vector<const OutputLine*>& lines,
-            const std::vector<const OutputLine*>& variadic, const std::vector<KanshiOutput>& heads,
-            size_t next, std::vector<bool>* taken, std::vector<const OutputLine*>* lineOf)
-{
-    if (next == lines.size()) {
-        // The heads left over go to the "...output" lines, any number each.
-        for (size_t h = 0; h < heads.size(); ++h) {
-            if ((*taken)[h]) continue;
-            (*lineOf)[h] = nullptr;
-            for (const OutputLine* v : variadic)
-                if ((*lineOf)[h] == nullptr && Matches(config, v->criteria, heads[h]))
-                    (*lineOf)[h] = v;
-            if ((*lineOf)[h] == nullptr) return false;
-        }
-        return true;
-    }
-    for (size_t h = 0; h < heads.size(); ++h) {
-        if ((*taken)[h] || !Matches(config, lines[next]->criteria, heads[h])) continue;
-        (*taken)[h] = true;
-        (*lineOf)[h] = lines[next];
-        if (Assign(config, lines, variadic, heads, next + 1, taken, lineOf)) return true;
-        (*taken)[h] = false;
-    }
-    return false;
+    if (criteria == "*" || criteria == head.name) return true;
+    return rules.globs ? ::fnmatch(criteria.c_str(), Identifier(head).c_str(), 0) == 0
+                       : criteria == Identifier(head);
 }
 
 // The line of output in the first profile whose lines match the connected
-// heads one to one; null when no profile does.
-const OutputLine* LineFor(const Config& config, const std::vector<KanshiOutput>& connected,
-                          const KanshiOutput& output)
+// heads one to one, as kanshi matches them: each line in turn takes the first
+// head left that it matches (there is no second try), then "...output" lines
+// take the heads left over; null when no profile matches.
+const OutputLine* LineFor(const Config& config, const KanshiRules& rules,
+                          const std::vector<KanshiOutput>& connected, const KanshiOutput& output)
 {
-    // kanshi tries its lines named outright before its wildcards, and its
-    // heads newest first.
-    std::vector<KanshiOutput> heads(connected.rbegin(), connected.rend());
+    const std::vector<KanshiOutput> heads(connected.rbegin(), connected.rend());  // newest first
     for (const Profile& p : config.profiles) {
         std::vector<const OutputLine*> lines;
         std::vector<const OutputLine*> variadic;
-        for (const OutputLine& l : p.outputs)
+        for (const OutputLine& l : p.outputs) {
             if (l.variadic)
                 variadic.push_back(&l);
             else if (l.criteria != "*")
-                lines.insert(lines.begin(), &l);
+                lines.insert(rules.fileOrder ? lines.end() : lines.begin(), &l);
+        }
         for (const OutputLine& l : p.outputs)
             if (!l.variadic && l.criteria == "*") lines.push_back(&l);
         if (lines.size() > heads.size() || (variadic.empty() && lines.size() != heads.size()))
             continue;
-        std::vector<bool> taken(heads.size(), false);
         std::vector<const OutputLine*> lineOf(heads.size(), nullptr);
-        if (!Assign(config, lines, variadic, heads, 0, &taken, &lineOf)) continue;
+        const auto take = [&](const OutputLine* line) {
+            for (size_t h = 0; h < heads.size(); ++h)
+                if (lineOf[h] == nullptr && Matches(config, rules, line->criteria, heads[h]))
+                    return lineOf[h] = line, true;
+            return false;
+        };
+        if (!std::all_of(lines.begin(), lines.end(), take)) continue;
+        bool all = true;
+        for (size_t h = 0; h < heads.size() && all; ++h) {
+            for (const OutputLine* v : variadic)
+                if (lineOf[h] == nullptr && Matches(config, rules, v->criteria, heads[h]))
+                    lineOf[h] = v;
+            all = lineOf[h] != nullptr;
+        }
+        if (!all) continue;
         for (size_t h = 0; h < heads.size(); ++h)
             if (heads[h].name == output.name) return lineOf[h];
         return nullptr;
@@ -527,21 +514,22 @@ std::string IpcReload(const std::string& path)
     return reply.substr(0, reply.find('\0'));
 }
 
-// Whether the program file at path knows `mode --custom`, which kanshi 1.3
-// does not: Debian's kanshi 1.5 has no IPC socket, so that cannot tell.
-bool KnowsCustomModes(const std::string& path)
+// Which of words the program file at path holds: what a kanshi can do, read
+// from its program (Debian 13's kanshi 1.5 has no IPC, nor a version to ask).
+std::vector<bool> ProgramHolds(const std::string& path, const std::vector<std::string>& words)
 {
+    std::vector<bool> found(words.size(), false);
     std::ifstream in(path, std::ios::binary);
-    static const std::string kFlag = "--custom";
     std::string carry;
     std::vector<char> buf(1 << 16);
     for (size_t total = 0; in && total < (64u << 20); total += buf.size()) {
         in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
         const std::string chunk = carry + std::string(buf.data(), static_cast<size_t>(in.gcount()));
-        if (chunk.find(kFlag) != std::string::npos) return true;
-        carry = chunk.substr(chunk.size() - std::min(chunk.size(), kFlag.size() - 1));
+        for (size_t i = 0; i < words.size(); ++i)
+            found[i] = found[i] || chunk.find(words[i]) != std::string::npos;
+        carry = chunk.substr(chunk.size() - std::min<size_t>(chunk.size(), 31));
     }
-    return false;
+    return found;
 }
 
 // Writes text over the file at path in one step, through a symlink to the
@@ -574,13 +562,13 @@ std::string KanshiModeValue(int32_t width, int32_t height, int32_t refreshMilliH
 }
 
 KanshiEdit KanshiEditMode(const std::string& configPath, const std::string& cwd,
-                          const std::vector<KanshiOutput>& connected, const KanshiOutput& output,
-                          const std::string& modeValue)
+                          const KanshiRules& rules, const std::vector<KanshiOutput>& connected,
+                          const KanshiOutput& output, const std::string& modeValue)
 {
     KanshiEdit edit;
     Config config;
     if (!Load(configPath, cwd, 0, &config, &edit.error)) return edit;
-    const OutputLine* line = LineFor(config, connected, output);
+    const OutputLine* line = LineFor(config, rules, connected, output);
     if (line == nullptr) {
         edit.result = KanshiStoreResult::NoProfile;
         return edit;
@@ -649,7 +637,11 @@ KanshiDaemon FindKanshi()
             std::error_code ec;
             const std::string cwd = std::filesystem::read_symlink(dir + "/cwd", ec).string();
             daemon.pid = std::atoi(pid.c_str());
-            daemon.customModes = KnowsCustomModes(dir + "/exe");
+            // kanshi 1.3 knows no custom modes; kanshi 1.9 matches globs, and
+            // its lines in file order.
+            const auto holds = ProgramHolds(dir + "/exe", {"--custom", "fnmatch"});
+            daemon.customModes = holds[0];
+            daemon.rules = {holds[1], holds[1]};
             daemon.cwd = ec ? std::string() : cwd;
             daemon.configPath = KanshiConfigPath(ReadNulList(dir + "/cmdline"), daemon.cwd, env);
             break;
@@ -659,6 +651,7 @@ KanshiDaemon FindKanshi()
     daemon.running = daemon.ipc || daemon.pid > 0;
     // The IPC socket came after custom modes.
     daemon.customModes = daemon.customModes || daemon.ipc;
+    if (daemon.pid == 0 && daemon.ipc) daemon.rules = {true, true};
     if (daemon.running && daemon.pid == 0) {
         // Its process is out of sight: as kanshi started in this environment.
         daemon.configPath = KanshiConfigPath({"kanshi"}, "", OwnEnv());
@@ -683,8 +676,8 @@ KanshiStoreResult KanshiStoreMode(const std::vector<KanshiOutput>& connected,
     if (output.customMode && !kanshi.customModes)
         return fail("this kanshi cannot set a custom mode, which " + output.name + " needs");
     KanshiEdit edit =
-        KanshiEditMode(kanshi.configPath, kanshi.cwd.empty() ? "/" : kanshi.cwd, connected,
-                       output, KanshiModeValue(width, height, refreshMilliHz, output.customMode));
+        KanshiEditMode(kanshi.configPath, kanshi.cwd.empty() ? "/" : kanshi.cwd, kanshi.rules,
+                       connected, output, KanshiModeValue(width, height, refreshMilliHz, output.customMode));
     if (edit.result == KanshiStoreResult::Failed) return fail(edit.error);
     if (edit.result != KanshiStoreResult::Stored) return edit.result;
     std::string why;

@@ -46,12 +46,20 @@ struct KanshiEdit {
     std::string error;  // why not (Failed)
 };
 
+// How a kanshi matches a profile's output lines to the connected outputs:
+// each line in turn takes the first output left that it matches (the outputs
+// newest first), lines that name an output before "*" lines.
+struct KanshiRules {
+    bool fileOrder = false;  // in file order (kanshi 1.9), else last line first (1.3 to 1.5)
+    bool globs = false;      // "MAKE MODEL SERIAL" may be a glob (kanshi 1.9)
+};
+
 // The edit that gives output the mode value in the profile kanshi would apply
 // to connected, reading configPath and the files its include lines name
-// (relative ones from cwd, as kanshi resolves them from its own folder).
+// (relative ones from cwd, kanshi's working folder).
 KanshiEdit KanshiEditMode(const std::string& configPath, const std::string& cwd,
-                          const std::vector<KanshiOutput>& connected, const KanshiOutput& output,
-                          const std::string& modeValue);
+                          const KanshiRules& rules, const std::vector<KanshiOutput>& connected,
+                          const KanshiOutput& output, const std::string& modeValue);
 
 // The kanshi that manages the outputs of this session's compositor
 // ($XDG_RUNTIME_DIR and $WAYLAND_DISPLAY), as far as it can be seen.
@@ -59,7 +67,8 @@ struct KanshiDaemon {
     bool running = false;
     bool ipc = false;  // it answers on its IPC socket (kanshi 1.4 and later, with varlink)
     bool customModes = false;  // it reads `mode --custom` (not kanshi 1.3)
-    int pid = 0;               // 0 where its process cannot be seen
+    KanshiRules rules;
+    int pid = 0;  // 0 where its process cannot be seen
     std::string configPath;
     std::string cwd;
 };
