@@ -500,6 +500,32 @@ std::vector<SwaySession::Output> SwaySession::Outputs() const
 
 std::string SwaySession::Log() const { return ReadFile(dir_.Path() + "/sway.log"); }
 
+LabwcSession::LabwcSession()
+{
+    runtime_ = MakePrivateDir(dir_.Path() + "/run");
+    home_ = dir_.Path() + "/home";
+    config_ = home_ + "/.config";
+    std::filesystem::create_directories(config_);
+    pid_ = SpawnCommand({"labwc"},
+                        {"XDG_RUNTIME_DIR=" + runtime_, "XDG_CONFIG_HOME=" + config_,
+                         "HOME=" + home_, "WLR_BACKENDS=headless", "WLR_RENDERER=pixman",
+                         "WLR_LIBINPUT_NO_DEVICES=1", "WLR_HEADLESS_OUTPUTS=2", "DISPLAY",
+                         "WAYLAND_DISPLAY"},
+                        dir_.Path() + "/labwc.log");
+    if (WaitFor([&] { return !Entry(runtime_, "wayland-", ".lock").empty(); }, 10000))
+        socket_ = Entry(runtime_, "wayland-", ".lock");
+}
+
+LabwcSession::~LabwcSession() { StopProcess(pid_); }
+
+std::vector<std::string> LabwcSession::ClientEnv() const
+{
+    return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=" + socket_, "HOME=" + home_,
+            "XDG_CONFIG_HOME=" + config_};
+}
+
+std::string LabwcSession::Log() const { return ReadFile(dir_.Path() + "/labwc.log"); }
+
 ScriptedCompositor::ScriptedCompositor(const std::vector<std::string>& args)
 {
     runtime_ = MakePrivateDir(dir_.Path() + "/run");

@@ -239,6 +239,29 @@ private:
     pid_t pid_ = -1;
 };
 
+// labwc on wlroots' headless backend (pixman) with outputs HEADLESS-1 and
+// HEADLESS-2 and its own runtime, home and config folders; no Xwayland.
+class LabwcSession {
+public:
+    LabwcSession();
+    ~LabwcSession();
+    LabwcSession(const LabwcSession&) = delete;
+    LabwcSession& operator=(const LabwcSession&) = delete;
+    bool Running() const { return pid_ > 0 && !socket_.empty(); }
+    const std::string& ConfigHome() const { return config_; }
+    // XDG_RUNTIME_DIR, WAYLAND_DISPLAY, HOME and XDG_CONFIG_HOME.
+    std::vector<std::string> ClientEnv() const;
+    std::string Log() const;
+
+private:
+    TempDir dir_;
+    std::string runtime_;
+    std::string config_;
+    std::string home_;
+    std::string socket_;
+    pid_t pid_ = -1;
+};
+
 // The scripted compositor of tests/test_compositor.cpp on a socket of its own.
 class ScriptedCompositor {
 public:
