@@ -1,6 +1,7 @@
 // The KDE and wlroots layers against the scripted test compositor: what no
 // real compositor here produces (several modes of one size, refusals,
-// cancelled configurations, a mode that vanishes, a compositor that dies).
+// cancelled configurations, a mode that vanishes, an answer that comes too
+// late, a compositor that dies), and how sway's configuration is read and kept.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -149,14 +150,14 @@ TEST(ScriptedCompositor, AnAnswerPastTheWaitIsReadBackAndLaterSwitchesStillWork)
             const auto start = std::chrono::steady_clock::now();
             EXPECT_EQ(settings->ChangeDisplaySettingsA(&modes[3], 0), t.result);
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
-            ASSERT_TRUE(c.Logs(layer.logPrefix + std::string("A 1280x720@60000 mode 3 at 0,0 transform 0 scale 1"), 5000));
+            const std::string prefix = layer.logPrefix;
+            ASSERT_TRUE(c.Logs(prefix + "A 1280x720@60000 mode 3 at 0,0 transform 0 scale 1", 5000));
             // The late answer is read and dropped; the connection still works.
             std::this_thread::sleep_until(start + std::chrono::milliseconds(1700));
             EXPECT_EQ(settings->ChangeDisplaySettingsA(&modes[2], 0), dsp::kDispChangeSuccessful);
             const auto applied = Applied(c, layer.logPrefix);
             ASSERT_FALSE(applied.empty());
-            EXPECT_EQ(applied.back(), layer.logPrefix +
-                                          std::string("A 1920x1080@50000 mode 2 at 0,0 transform 0 scale 1"));
+            EXPECT_EQ(applied.back(), prefix + "A 1920x1080@50000 mode 2 at 0,0 transform 0 scale 1");
         }
     }
     unsetenv("TAVRIMO_WAYLAND_APPLY_TIMEOUT_MS");

@@ -1,7 +1,8 @@
 // The wlroots layer against a real headless sway run as an unprivileged
-// user: the listing, a custom-mode switch that leaves the other head alone,
-// sway's configuration file that keeps it, the registry's choice on sway's
-// Xwayland, and the real program driven through that Xwayland.
+// user: the listing of the focused output, a custom-mode switch that leaves
+// the other heads exactly alone, sway's configuration file that keeps a line
+// per output, the registry's choice on sway's Xwayland, and the real program
+// driven through that Xwayland.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -174,7 +175,8 @@ TEST(SwayOutputs, TheFocusedOfThreeIsListedSwitchedAndStoredAndTheOthersKeepThei
         const char* name;
         const char* scale;
         const char* x;
-    } layout[] = {{"HEADLESS-1", "1.1", "0"}, {"HEADLESS-2", "1", "1164"}, {"HEADLESS-3", "1.3", "3000"}};
+    } layout[] = {
+        {"HEADLESS-1", "1.1", "0"}, {"HEADLESS-2", "1", "1164"}, {"HEADLESS-3", "1.3", "3000"}};
     for (const auto& o : layout)
         ASSERT_EQ(sway.Msg({"output", o.name, "scale", o.scale, "pos", o.x, "0"}).status, 0);
     ASSERT_EQ(sway.Msg({"output", "HEADLESS-2", "mode", "800x600@60Hz"}).status, 0);
