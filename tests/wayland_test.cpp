@@ -374,7 +374,9 @@ TEST(SwayConfig, IncludesAreFollowedIntoNestedFilesAndALaterLineForTheOutputWins
         {{}, "include ~/.config/sway/config.d/*\noutput \"" + id + "\" resolution 800x600", true,
          "output \"" + id + "\" resolution 800x600"},
         {{}, "include ~/.config/sway/config.d/*\noutput DP-3 {\n  scale 2\n  mode 800x600\n}", true,
-         "mode 800x600"},
+         "output DP-3 { mode 800x600 }"},
+        {{}, "set $mon DP-3\ninclude ~/.config/sway/config.d/*\noutput $mon mode 800x600", true,
+         "output $mon mode 800x600"},
         // Earlier lines, other outputs and other settings lose to the file.
         {{}, "output DP-3 mode 800x600\ninclude ~/.config/sway/config.d/*", true, ""},
         {{}, "include ~/.config/sway/config.d/*\noutput DP-4 mode 800x600", true, ""},

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -232,6 +233,7 @@ struct Walk {
     std::string target;
     std::vector<std::string> names;
     std::vector<std::string> visited;
+    std::map<std::string, std::string> variables;  // of `set $name value` lines
     SwayReading reading;
     int depth = 0;
 
@@ -244,6 +246,12 @@ struct Walk {
         while (std::getline(lines, line)) {
             std::vector<std::string> words = Words(line);
             if (words.empty() || words[0].starts_with("#")) continue;
+            if (words[0] == "set" && words.size() >= 3 && words[1].starts_with("$")) {
+                std::string value = words[2];
+                for (size_t i = 3; i < words.size(); ++i) value += " " + words[i];
+                variables[words[1]] = value;
+                continue;
+            }
             if (!block.empty()) {
                 if (words[0] == "}") {
                     block.clear();
@@ -251,7 +259,7 @@ struct Walk {
                 }
                 words.insert(words.begin(), {"output", block});
             } else if (words[0] == "output" && words.size() >= 3 && words.back() == "{") {
-                block = words[1];
+                block = Expanded(words[1]);
                 continue;
             }
             if (words[0] == "include" && words.size() >= 2) {
@@ -260,13 +268,20 @@ struct Walk {
             }
             if (reading.included && reading.overriddenBy.empty() && words[0] == "output" &&
                 words.size() >= 3 &&
-                std::find(names.begin(), names.end(), words[1]) != names.end() &&
+                std::find(names.begin(), names.end(), Expanded(words[1])) != names.end() &&
                 SetsMode(words, 2)) {
-                const size_t start = line.find_first_not_of(" \t");
-                reading.overriddenBy = line.substr(start);
-                reading.overriddenBy.erase(reading.overriddenBy.find_last_not_of(" \t\r") + 1);
+                std::string own = line.substr(line.find_first_not_of(" \t"));
+                own.erase(own.find_last_not_of(" \t\r") + 1);
+                reading.overriddenBy = block.empty() ? own : "output " + block + " { " + own + " }";
             }
         }
+    }
+
+    // word with a variable of a `set` line before it put in, as sway does.
+    std::string Expanded(const std::string& word) const
+    {
+        const auto v = variables.find(word);
+        return v != variables.end() ? v->second : word;
     }
 
     // Follows an include line of a file in folder dir.
