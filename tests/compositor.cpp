@@ -480,16 +480,17 @@ std::vector<SwaySession::Output> SwaySession::Outputs() const
     std::vector<Output> outputs;
     std::istringstream text(Msg({"-p", "-t", "get_outputs"}).out);
     const std::regex head(R"(^Output (\S+) )"), mode(R"(Current mode: (\d+)x(\d+) @ ([\d.]+) Hz)"),
-        position(R"(Position: (-?\d+),(-?\d+))");
+        position(R"(Position: (-?\d+),(-?\d+))"), scale(R"(Scale factor: ([\d.]+))");
     std::smatch m;
     for (std::string line; std::getline(text, line);) {
-        if (std::regex_search(line, m, head)) outputs.push_back({m[1], 0, 0, "", 0, 0});
+        if (std::regex_search(line, m, head)) outputs.push_back({m[1], 0, 0, "", 0, 0, ""});
         if (outputs.empty()) continue;
         if (std::regex_search(line, m, mode)) {
             outputs.back().width = std::stoi(m[1]);
             outputs.back().height = std::stoi(m[2]);
             outputs.back().refresh = m[3];
         }
+        if (std::regex_search(line, m, scale)) outputs.back().scale = m[1];
         if (std::regex_search(line, m, position)) {
             outputs.back().x = std::stoi(m[1]);
             outputs.back().y = std::stoi(m[2]);

@@ -224,6 +224,7 @@ public:
         std::string refresh;  // as sway prints it: "60.000"
         int x = 0;
         int y = 0;
+        std::string scale;  // as sway prints it: "1.100000"
     };
     // The active outputs, as `swaymsg -t get_outputs` shows them.
     std::vector<Output> Outputs() const;
