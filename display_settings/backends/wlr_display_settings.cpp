@@ -369,8 +369,21 @@ WlrDisplaySettings::WlrDisplaySettings(const char* socket, const char* swaySocke
                                              st.transform, false,
                                              static_cast<uint32_t>(choices_.size())));
     };
-    for (const auto& m : head->modes)
-        if (m->Real()) add({m->serial, m->width, m->height, m->refresh});
+    // wlroots 0.18 and later keep the one mode object of an output without
+    // modes of its own while a custom mode runs at another size: the line is
+    // then the size and rate the output runs at.
+    const Output* shown = session_->OutputNamed(outputName_);
+    const bool objectStale =
+        head->RealModes() == 1 && shown != nullptr && shown->width > 0 && shown->height > 0 &&
+        std::none_of(head->modes.begin(), head->modes.end(), [shown](const auto& m) {
+            return m->Real() && m->width == shown->width && m->height == shown->height &&
+                   (shown->refresh == 0 || m->refresh == shown->refresh);
+        });
+    if (objectStale)
+        add({0, shown->width, shown->height, shown->refresh});
+    else
+        for (const auto& m : head->modes)
+            if (m->Real()) add({m->serial, m->width, m->height, m->refresh});
     if (choices_.empty() && st.width > 0 && st.height > 0)
         add({0, st.width, st.height, st.refresh});
 }
@@ -509,6 +522,8 @@ int32_t WlrDisplaySettings::Store(const Choice& choice) const
     for (const auto& h : session_->manager.heads) {
         if (h->finished) continue;
         connected.push_back({h->name, h->make, h->model, h->serialNumber});
+        // Such an output takes its size only as a custom mode.
+        connected.back().customMode = h->RealModes() <= 1;
         if (h->name == outputName_) chosen = connected.back();
     }
     switch (KanshiStoreMode(connected, chosen, choice.width, choice.height, choice.refresh,
