@@ -620,8 +620,9 @@ TEST(DesktopStoreValues, RatesNamesAndEdidAsTheDaemonsReadThem)
 // EDID_DATA, its first 400 bytes, and only whole 128-byte blocks of them.
 TEST(DesktopStoreValues, MateReadsTheEdidAsItsDaemonDoes)
 {
-    std::vector<uint8_t> badHeader = Edid(1);
+    std::vector<uint8_t> badHeader = Edid(1), cut = Edid(1);
     badHeader[1] = 0;
+    cut.resize(100);
     const struct {
         const char* what;
         std::vector<uint8_t> edid, edidData;
@@ -631,7 +632,7 @@ TEST(DesktopStoreValues, MateReadsTheEdidAsItsDaemonDoes)
         {"three blocks", Edid(3), {}, true},
         {"four blocks: 400 bytes read", Edid(4), {}, false},
         {"EDID_DATA only", {}, Edid(1), true},
-        {"EDID cut short, EDID_DATA not looked at", {Edid(1).begin(), Edid(1).begin() + 100}, Edid(1), false},
+        {"EDID cut short, EDID_DATA not looked at", cut, Edid(1), false},
         {"no EDID header", badHeader, {}, false},
     };
     for (const auto& c : cases) {
