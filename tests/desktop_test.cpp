@@ -338,42 +338,6 @@ TEST_F(Xfce, TheProfileXfsettingsdPicksForTheseMonitorsAtLoginTakesTheModeToo)
     EXPECT_EQ(Await([&] { return CurrentMode(x); }, mode), mode) << xfce.Log();
 }
 
-// xfconfd translates its messages; the store goes by the error's name.
-TEST(XfceStore, AChannelNeverWrittenIsEmptyInAnyLanguage)
-{
-    XvncServer x;
-    SessionBus bus;
-    TempDir home;
-    ASSERT_TRUE(x.Running() && bus.Running());
-    const std::vector<std::string> env = {
-        "DBUS_SESSION_BUS_ADDRESS=" + bus.Address(), "HOME=" + home.Path(),
-        "XDG_CONFIG_HOME=" + home.Path() + "/config", "XDG_RUNTIME_DIR=" + home.Path(),
-        "LANGUAGE=de", "LC_ALL=C.UTF-8"};
-    const pid_t xfconfd =
-        SpawnCommand({"/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd"}, env, home.Path() + "/log");
-    ASSERT_TRUE(bus.WaitForName("org.xfce.Xfconf", 10000)) << ReadFile(home.Path() + "/log");
-    const std::string address = bus.Address();
-    X11DisplaySettings layer(x.Display().c_str(), XfceStore([address](std::string* error) {
-        GError* e = nullptr;
-        GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-            address.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &e);
-        if (c == nullptr) *error = e->message, g_error_free(e);
-        return c;
-    }));
-    const auto modes = Enumerate(layer);
-    const size_t k = OtherLine(modes, CurrentMode(x));
-    ASSERT_LT(k, modes.size());
-    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[k], dsp::kUpdateRegistry),
-              dsp::kDispChangeSuccessful);
-    EXPECT_EQ(RunCommand({"xfconf-query", "-c", "displays", "-p", "/Default/VNC-0/Resolution"}, env)
-                  .out,
-              SizeOf(modes[k]) + "\n");
-    StopProcess(xfconfd);
-}
-
 class Mate : public DesktopStore {
 protected:
     void SetUp() override { ASSERT_TRUE(mate.Running()) << mate.Log(); }

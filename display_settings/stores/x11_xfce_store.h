@@ -20,9 +20,9 @@ using XfconfProperties = std::map<std::string, XfconfValue>;
 // An output's name as xfsettingsd writes it into a property name.
 std::string XfconfOutputName(const std::string& output);
 
-// The profile of the user's that xfsettingsd applies at start in place of
-// Default, as 4.18 and 4.20 choose it (/AutoEnableProfiles allowing): the
-// only one whose outputs' EDIDs are exactly those of the connected outputs.
+// The profile of the user's that xfsettingsd 4.20 applies at start in place
+// of Default (/AutoEnableProfiles allowing; 4.18 applies Default): the only
+// one whose outputs' EDIDs are exactly those of the connected outputs.
 // Empty where there is none.
 std::string XfceLoginProfile(const X11Layout& layout, const XfconfProperties& current);
 
