@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include <glib.h>
 #include <sys/stat.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
