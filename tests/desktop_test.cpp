@@ -581,6 +581,53 @@ TEST(DesktopStoreValues, RatesNamesAndEdidAsTheDaemonsReadThem)
               "0ae4f711ef5d6e9d26c611fd2c8c8ac45ecbf9e7");
 }
 
+// The profile xfsettingsd 4.20 applies at login in place of Default: the only
+// one of the user's whose outputs are, by EDID, exactly the connected ones.
+TEST(DesktopStoreValues, TheProfileXfsettingsdPicksAtLogin)
+{
+    const std::vector<uint8_t> edid = Edid(1);
+    gchar* sum = g_compute_checksum_for_data(G_CHECKSUM_SHA1, edid.data(), 128);
+    const std::string a = sum;
+    g_free(sum);
+    X11Layout layout;
+    X11OutputState o;
+    o.name = "DP-1";
+    o.connected = true;
+    o.edid = edid;
+    X11OutputState off;
+    off.name = "HDMI-1";
+    layout.outputs = {o, off};
+    const XfconfProperties home = {{"/Home", std::string("Home")},
+                                   {"/Home/DP-1", std::string("Monitor")},
+                                   {"/Home/DP-1/EDID", a},
+                                   {"/Home/DP-1/Resolution", std::string("1920x1080")}};
+    const auto with = [&](XfconfProperties more) {
+        more.insert(home.begin(), home.end());
+        return more;
+    };
+    const struct {
+        const char* what;
+        XfconfProperties current;
+        std::string profile;
+    } cases[] = {
+        {"one matching profile", home, "Home"},
+        {"Default is not a profile of the user's",
+         {{"/Default/DP-1", std::string("M")}, {"/Default/DP-1/EDID", a}},
+         ""},
+        {"two match: neither", with({{"/Work/DP-1", std::string("M")}, {"/Work/DP-1/EDID", a}}),
+         ""},
+        {"another EDID",
+         {{"/Work/DP-1", std::string("M")}, {"/Work/DP-1/EDID", std::string("0")}},
+         ""},
+        {"a monitor more", with({{"/Home/DP-2", std::string("M")}, {"/Home/DP-2/EDID", a}}), ""},
+        {"an output without EDID", with({{"/Home/DP-2", std::string("M")}}), ""},
+        {"turned off", with({{"/AutoEnableProfiles", false}}), ""},
+        {"never", with({{"/AutoEnableProfiles", int32_t{0}}}), ""},
+        {"on connect", with({{"/AutoEnableProfiles", int32_t{1}}}), "Home"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(XfceLoginProfile(layout, c.current), c.profile) << c.what;
+}
+
 // MATE tells monitors apart by the EDID as its daemon reads it: EDID, else
 // EDID_DATA, its first 400 bytes, and only whole 128-byte blocks of them.
 TEST(DesktopStoreValues, MateReadsTheEdidAsItsDaemonDoes)
