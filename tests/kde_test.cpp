@@ -96,9 +96,10 @@ TEST(KWinOutputs, ASwitchOfThePrimaryLeavesEveryOtherOutputAsItIs)
     // On KWin 6.7 the primary gets a second mode to switch to, before the
     // layout: adding a mode there puts the priorities back.
     const bool customModes = WaylandConnection().Find("kde_output_device_registry_v2") != nullptr;
-    if (customModes)
+    if (customModes) {
         ASSERT_NE(Doctor({"output.Virtual-1.addCustomMode.1024.768.60000.full"}),
                   "kscreen-doctor failed");
+    }
     ASSERT_NE(Doctor({"output.Virtual-1.priority.1", "output.Virtual-1.position.0,0",
                       "output.Virtual-0.position.1280,0", "output.Virtual-0.scale.1.25",
                       "output.Virtual-2.position.0,720", "output.Virtual-2.rotation.left"}),
