@@ -225,7 +225,8 @@ TEST(MutterLayout, RandomLayoutsAreNeverRefusedAndKeepAsManyJoinsAsAnyOther)
         size_t monitors;
         int cases;
     };
-    for (const Tier tier : {Tier{2, 200}, Tier{3, 300}, Tier{4, 120}}) {
+    // Past four monitors the grid is too large to search; the layout must still be one Mutter takes.
+    for (const Tier tier : {Tier{2, 200}, Tier{3, 300}, Tier{4, 120}, Tier{8, 1}, Tier{16, 1}}) {
         for (int n = 0; n < tier.cases; ++n) {
             // A joined layout: each monitor put against a side of one placed before.
             std::vector<Rect> before;
@@ -268,7 +269,10 @@ TEST(MutterLayout, RandomLayoutsAreNeverRefusedAndKeepAsManyJoinsAsAnyOther)
                 EXPECT_EQ((*after)[i].width, sizes[i].width);
                 EXPECT_EQ((*after)[i].height, sizes[i].height);
             }
-            EXPECT_GE(KeptJoins(before, *after), MostJoinsOnTheGrid(before, sizes, anchor, kUnit));
+            if (tier.monitors <= 4) {
+                EXPECT_GE(KeptJoins(before, *after),
+                          MostJoinsOnTheGrid(before, sizes, anchor, kUnit));
+            }
         }
     }
 }

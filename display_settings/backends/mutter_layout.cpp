@@ -150,6 +150,7 @@ public:
                               [](const Pair& pair) { return pair.touched.has_value(); });
         for (const Pair& pair : pairs_) touchedLeft_ += pair.touched ? 1 : 0;
         chosen_.resize(pairs_.size());
+        maxVisits_ = kMaxWork / static_cast<long>(std::max<size_t>(1, old.size() * old.size()));
     }
 
     std::optional<std::vector<Rect>> Run()
@@ -160,12 +161,13 @@ public:
     }
 
 private:
-    // Enough for every layout of up to five monitors; past it the best found stands.
-    static constexpr long kMaxVisits = 4'000'000;
+    // Work enough to try every layout of up to four monitors; with more, the
+    // best found within it stands, so that a switch never waits on the search.
+    static constexpr long kMaxWork = 10'000'000;
 
     void Visit(size_t k, size_t kept, size_t touchedLeft, const Bounds& x, const Bounds& y)
     {
-        if (++visits_ > kMaxVisits && (best_ || visits_ > 4 * kMaxVisits)) return;
+        if (++visits_ > maxVisits_) return;
         if (best_ && kept + touchedLeft < score_.kept) return;
         if (k == pairs_.size()) {
             Finish(kept, x, y);
@@ -284,6 +286,7 @@ private:
     std::vector<Relation> chosen_;
     size_t touchedLeft_ = 0;
     long visits_ = 0;
+    long maxVisits_ = 0;
     std::optional<std::vector<Rect>> best_;
     Score score_;
 };
