@@ -400,16 +400,11 @@ struct MutterDisplaySettings::Bus {
     const DisplayConfigService& service;
     BusConnection connection;
 
-    ~Bus()
-    {
-        if (connection) g_dbus_connection_close_sync(connection.get(), nullptr, nullptr);
-    }
-
-    // A private connection, so that a bus that goes away closes only it (the
-    // shared one would end the process), made within a bounded time.
+    // Not GIO's own session-bus connection, whose loss would end the process:
+    // the session bus that the look-ups at start share, or the bus at address.
     bool Connect(const char* address, std::string* error)
     {
-        connection = OpenBus(address, kReadTimeoutMs, error);
+        connection = address ? OpenBus(address, kReadTimeoutMs, error) : SessionBus(error);
         return connection != nullptr;
     }
 
