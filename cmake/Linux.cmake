@@ -26,7 +26,7 @@ if(TAVRIMO_WITH_MUTTER OR TAVRIMO_WITH_XFCE OR TAVRIMO_WITH_MATE)
 endif()
 if(TAVRIMO_WITH_MUTTER)
   add_library(tavrimo_mutter STATIC display_settings/backends/mutter_display_settings.cpp
-              display_settings/backends/mutter_layout.cpp)
+              display_settings/backends/mutter_state.cpp display_settings/backends/mutter_layout.cpp)
   target_include_directories(tavrimo_mutter PUBLIC display_settings display_settings/backends)
   target_link_libraries(tavrimo_mutter PUBLIC PkgConfig::GIO tavrimo_xdg
                         PRIVATE tavrimo_session_bus tavrimo_warnings)
