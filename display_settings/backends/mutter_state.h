@@ -20,7 +20,6 @@ inline constexpr const char* kStateType =
 inline constexpr uint32_t kMethodTemporary = 1;
 inline constexpr uint32_t kMethodPersistent = 2;
 inline constexpr uint32_t kLayoutLogical = 1;
-inline constexpr uint32_t kLayoutPhysical = 2;
 
 struct VariantUnref {
     void operator()(GVariant* v) const { g_variant_unref(v); }
