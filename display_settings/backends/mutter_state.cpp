@@ -23,7 +23,7 @@ bool Lookup(GVariant* dict, const char* key, bool fallback)
 
 // Bounds of a state that Mutter could be in, wide enough for any real one;
 // they keep the layout's arithmetic within 32 bits.
-constexpr size_t kMaxMonitors = 64;
+constexpr size_t kMaxMonitors = 16;
 constexpr size_t kMaxModes = 1024;  // of one monitor
 constexpr int32_t kMaxPixels = 65535;
 constexpr int32_t kMaxPosition = 1 << 20;
