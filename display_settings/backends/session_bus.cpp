@@ -68,7 +68,12 @@ BusConnection Connect(const char* address, int timeoutMs, std::string* error, bo
         while (!connecting.done) g_main_context_iteration(context, TRUE);
     }
     BusConnection bus(connecting.connection);
-    if (*late) *error = "the session bus did not let us in" + within;
+    if (*late && bus) {
+        // Made as the time ran out: too late all the same.
+        g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
+        bus.reset();
+    }
+    if (*late) *error = "the session bus did not take the connection" + within;
     else if (!bus) *error = std::string("cannot connect to the session bus: ") +
                             (connecting.error ? connecting.error->message : "unknown");
     if (connecting.error != nullptr) g_error_free(connecting.error);
