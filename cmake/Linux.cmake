@@ -132,7 +132,9 @@ if(TAVRIMO_WITH_X11)
   foreach(desktop xfce mate)
     string(TOUPPER ${desktop} option)
     if(TAVRIMO_WITH_${option})
-      add_library(tavrimo_${desktop} STATIC display_settings/stores/x11_${desktop}_store.cpp)
+      # The desktop's store, and the layer that registers RandR with it.
+      add_library(tavrimo_${desktop} STATIC display_settings/stores/x11_${desktop}_store.cpp
+                  display_settings/backends/x11_${desktop}_backend.cpp)
       target_link_libraries(tavrimo_${desktop} PUBLIC tavrimo_x11 tavrimo_x11_desktop
                             PRIVATE tavrimo_warnings)
       list(APPEND backend_libraries tavrimo_${desktop})

@@ -109,7 +109,7 @@ bool RemoveLoginEntry()
 }
 
 bool ReplaceFile(const std::string& dir, const std::string& name, const std::string& content,
-                 std::string* error)
+                 std::string* error, FileMode mode)
 {
     const auto fail = [error](const std::string& what) {
         if (error != nullptr) *error = what;
@@ -118,13 +118,19 @@ bool ReplaceFile(const std::string& dir, const std::string& name, const std::str
     if (dir.empty() || dir[0] != '/') return fail("no home folder for " + name);
     if (!MakeDirs(dir)) return fail(dir + ": " + std::strerror(errno));
     const std::string target = dir + "/" + name;
+    // The permissions and owner of the regular file there now, where they are kept.
+    struct stat before {};
+    const bool keep = mode == FileMode::KeepExisting && ::lstat(target.c_str(), &before) == 0 &&
+                      S_ISREG(before.st_mode);
     std::string temp = dir + "/." + name + ".XXXXXX";
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) return fail(dir + ": " + std::strerror(errno));
+    const bool owned = !keep || (before.st_uid == ::geteuid() && before.st_gid == ::getegid()) ||
+                       ::fchown(fd.get(), before.st_uid, before.st_gid) == 0;
     // The file is replaced by rename only: a symlink at target is replaced,
     // never written through, and the earlier file survives any failure here.
-    const bool ok = ::fchmod(fd.get(), 0644) == 0 && WriteAll(fd.get(), content) &&
-                    ::fsync(fd.get()) == 0 && fd.Close() &&
+    const bool ok = owned && ::fchmod(fd.get(), keep ? before.st_mode & 07777 : 0644) == 0 &&
+                    WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.Close() &&
                     ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         const int saved = errno;

@@ -18,8 +18,12 @@ std::string AutostartDir();
 // left behind.
 bool RemoveLoginEntry();
 
-// Replaces dir/name atomically with content (mode 0644), making dir and its
-// parents (private to the user) when missing. On failure nothing in dir
-// changes and *error says why.
+// What a replaced file's permissions become: 0644, or those (and the owner)
+// of the regular file it replaces, where there is one.
+enum class FileMode { Public, KeepExisting };
+
+// Replaces dir/name atomically with content (permissions as mode says),
+// making dir and its parents (private to the user) when missing. On failure
+// nothing in dir changes and *error says why.
 bool ReplaceFile(const std::string& dir, const std::string& name, const std::string& content,
-                 std::string* error);
+                 std::string* error, FileMode mode = FileMode::Public);

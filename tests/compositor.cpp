@@ -566,16 +566,17 @@ std::vector<SwaySession::Output> SwaySession::Outputs() const
     std::vector<Output> outputs;
     std::istringstream text(Msg({"-p", "-t", "get_outputs"}).out);
     const std::regex head(R"(^Output (\S+) )"), mode(R"(Current mode: (\d+)x(\d+) @ ([\d.]+) Hz)"),
-        position(R"(Position: (-?\d+),(-?\d+))");
+        position(R"(Position: (-?\d+),(-?\d+))"), scale(R"(Scale factor: ([\d.]+))");
     std::smatch m;
     for (std::string line; std::getline(text, line);) {
-        if (std::regex_search(line, m, head)) outputs.push_back({m[1], 0, 0, "", 0, 0});
+        if (std::regex_search(line, m, head)) outputs.push_back({m[1], 0, 0, "", 0, 0, ""});
         if (outputs.empty()) continue;
         if (std::regex_search(line, m, mode)) {
             outputs.back().width = std::stoi(m[1]);
             outputs.back().height = std::stoi(m[2]);
             outputs.back().refresh = m[3];
         }
+        if (std::regex_search(line, m, scale)) outputs.back().scale = m[1];
         if (std::regex_search(line, m, position)) {
             outputs.back().x = std::stoi(m[1]);
             outputs.back().y = std::stoi(m[2]);
@@ -585,6 +586,32 @@ std::vector<SwaySession::Output> SwaySession::Outputs() const
 }
 
 std::string SwaySession::Log() const { return ReadFile(dir_.Path() + "/sway.log"); }
+
+LabwcSession::LabwcSession()
+{
+    runtime_ = MakePrivateDir(dir_.Path() + "/run");
+    home_ = dir_.Path() + "/home";
+    config_ = home_ + "/.config";
+    std::filesystem::create_directories(config_);
+    pid_ = SpawnCommand({"labwc"},
+                        {"XDG_RUNTIME_DIR=" + runtime_, "XDG_CONFIG_HOME=" + config_,
+                         "HOME=" + home_, "WLR_BACKENDS=headless", "WLR_RENDERER=pixman",
+                         "WLR_LIBINPUT_NO_DEVICES=1", "WLR_HEADLESS_OUTPUTS=2", "DISPLAY",
+                         "WAYLAND_DISPLAY"},
+                        dir_.Path() + "/labwc.log");
+    if (WaitFor([&] { return !Entry(runtime_, "wayland-", ".lock").empty(); }, 10000))
+        socket_ = Entry(runtime_, "wayland-", ".lock");
+}
+
+LabwcSession::~LabwcSession() { StopProcess(pid_); }
+
+std::vector<std::string> LabwcSession::ClientEnv() const
+{
+    return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=" + socket_, "HOME=" + home_,
+            "XDG_CONFIG_HOME=" + config_};
+}
+
+std::string LabwcSession::Log() const { return ReadFile(dir_.Path() + "/labwc.log"); }
 
 ScriptedCompositor::ScriptedCompositor(const std::vector<std::string>& args)
 {

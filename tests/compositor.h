@@ -252,6 +252,7 @@ public:
         std::string refresh;  // as sway prints it: "60.000"
         int x = 0;
         int y = 0;
+        std::string scale;  // as sway prints it: "1.100000"
     };
     // The active outputs, as `swaymsg -t get_outputs` shows them.
     std::vector<Output> Outputs() const;
@@ -264,6 +265,29 @@ private:
     std::string home_;
     std::string swaysock_;
     std::string display_;
+    pid_t pid_ = -1;
+};
+
+// labwc on wlroots' headless backend (pixman) with outputs HEADLESS-1 and
+// HEADLESS-2 and its own runtime, home and config folders; no Xwayland.
+class LabwcSession {
+public:
+    LabwcSession();
+    ~LabwcSession();
+    LabwcSession(const LabwcSession&) = delete;
+    LabwcSession& operator=(const LabwcSession&) = delete;
+    bool Running() const { return pid_ > 0 && !socket_.empty(); }
+    const std::string& ConfigHome() const { return config_; }
+    // XDG_RUNTIME_DIR, WAYLAND_DISPLAY, HOME and XDG_CONFIG_HOME.
+    std::vector<std::string> ClientEnv() const;
+    std::string Log() const;
+
+private:
+    TempDir dir_;
+    std::string runtime_;
+    std::string config_;
+    std::string home_;
+    std::string socket_;
     pid_t pid_ = -1;
 };
 

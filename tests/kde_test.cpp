@@ -2,6 +2,7 @@
 // switch, an output gone between the fill and OK, the registry's choice on
 // KWin's Xwayland, and the real program driven through that Xwayland.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <filesystem>
@@ -74,6 +75,65 @@ TEST_F(KWin, AnOutputDisabledBeforeOkFailsAndStaysDisabled)
               dsp::kDispChangeFailed);
     KdeDisplaySettings after;
     EXPECT_EQ(after.OutputName(), "Virtual-1") << "Virtual-0 is still off";
+}
+
+std::string Doctor(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {"kscreen-doctor"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const CommandResult r = RunCommand(argv, {"QT_QPA_PLATFORM=wayland"});
+    return r.status == 0 ? r.out : "kscreen-doctor failed";
+}
+
+// Three outputs, the last connector but one the primary, another scaled and
+// one turned: a switch of the primary leaves every other output's mode,
+// place, scale and turn as they were.
+TEST(KWinOutputs, ASwitchOfThePrimaryLeavesEveryOtherOutputAsItIs)
+{
+    KWinSession kwin(3);
+    ASSERT_TRUE(kwin.Running()) << kwin.Log();
+    UseEnv(kwin.ClientEnv());
+    // On KWin 6.7 the primary gets a second mode to switch to, before the
+    // layout: adding a mode there puts the priorities back.
+    const bool customModes = WaylandConnection().Find("kde_output_device_registry_v2") != nullptr;
+    if (customModes) {
+        ASSERT_NE(Doctor({"output.Virtual-1.addCustomMode.1024.768.60000.full"}),
+                  "kscreen-doctor failed");
+    }
+    ASSERT_NE(Doctor({"output.Virtual-1.priority.1", "output.Virtual-1.position.0,0",
+                      "output.Virtual-0.position.1280,0", "output.Virtual-0.scale.1.25",
+                      "output.Virtual-2.position.0,720", "output.Virtual-2.rotation.left"}),
+              "kscreen-doctor failed");
+    // What kscreen-doctor shows of every output but the primary.
+    const auto others = [] {
+        const auto config = nlohmann::json::parse(Doctor({"-j"}), nullptr, false);
+        std::string shown;
+        if (config.is_discarded() || !config.contains("outputs")) return shown;
+        for (const auto& o : config["outputs"])
+            if (o.value("name", "") != "Virtual-1")
+                shown += o.value("name", "") + " " + o["pos"].dump() + " " + o["size"].dump() +
+                         " " + o["scale"].dump() + " " + o["rotation"].dump() + " " +
+                         o["currentModeId"].dump() + " " + o["enabled"].dump() + "\n";
+        return shown;
+    };
+    // kscreen-doctor returns before KWin has told every client.
+    std::string before;
+    for (int i = 0; i < 50; ++i) {
+        KdeDisplaySettings probe;
+        before = others();
+        if (probe.OutputName() == "Virtual-1" && before.find("1.25") != std::string::npos &&
+            Enumerate(probe).size() == (customModes ? 2u : 1u))
+            break;
+        std::this_thread::sleep_for(100ms);
+    }
+    KdeDisplaySettings layer;
+    ASSERT_EQ(layer.OutputName(), "Virtual-1");
+    const auto modes = Enumerate(layer);
+    ASSERT_FALSE(modes.empty());
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes.back(), dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(others(), before);
 }
 
 // KWin 6.7 takes custom modes on a virtual output, so that the switch goes

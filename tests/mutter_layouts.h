@@ -42,5 +42,10 @@ inline std::vector<LayoutRow> LayoutRows()
          {one(0, 0, "LVDS1", kWide), one(1280, 0, "LVDS2", kSquare, 1)}},
         {"a mirrored pair beside a third",
          {{0, 0, 0, true, {{"LVDS1", kWide}, {"LVDS2", kWide}}}, one(1280, 0, "LVDS3", kSquare)}},
+        // At 800 wide the primary can keep both only by crossing the seam
+        // between them: no edge of it lines up with theirs.
+        {"the primary above two side by side, across their seam",
+         {one(0, 0, "LVDS1", kWide), one(240, 720, "LVDS2", kSmall),
+          one(1040, 720, "LVDS3", kSmall)}},
     };
 }

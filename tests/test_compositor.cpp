@@ -6,7 +6,7 @@
 //
 //   test_compositor --socket NAME [--log FILE] [--no-kde] [--no-wlr]
 //                   [--registry VERSION [--device-globals]] [--order NAME,...]
-//                   [--fail] [--cancel N] [--die-on-apply]
+//                   [--fail] [--cancel N] [--die-on-apply] [--late MS | --late-answer MS]
 //                   [--vanish K | --off | --remove | --resize K:WxH@mHz] OUTPUT...
 //   OUTPUT: NAME/WxH@mHz,WxH@mHz,.../key=value,...  with keys current (a
 //   mode's index), transform, x, y, scale, and the words disabled and
@@ -19,7 +19,9 @@
 // written to the log, a line per output; on SIGUSR1 mode K of the first
 // output goes away (with --off, the output is turned off; with --remove, its
 // KWin device is removed; with --resize, mode K of the first output changes
-// its size in place) and "vanished" is logged.
+// its size in place) and "vanished" is logged. With --late the first
+// configuration is applied and answered MS ms after it comes; with
+// --late-answer it is applied at once and answered MS ms later.
 #include <wayland-server.h>
 
 #include <algorithm>
@@ -29,10 +31,12 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "kde-output-device-v2-server-protocol.h"
@@ -77,6 +81,8 @@ struct Server {
     std::string logPath;
     bool fail = false;
     bool dieOnApply = false;
+    int late = 0;        // ms before a configuration is applied and answered
+    int lateAnswer = 0;  // ms before an applied configuration is answered
     int cancel = 0;
     int vanish = -1;
     bool off = false;
@@ -284,6 +290,54 @@ size_t DeviceIndex(wl_resource* device)
     return SIZE_MAX;
 }
 
+// Runs run MS ms from now, with r, or null once its client has destroyed r.
+struct Deferred {
+    wl_listener destroyed{};
+    wl_resource* r = nullptr;
+    std::function<void(wl_resource*)> run;
+    wl_event_source* timer = nullptr;
+};
+
+void Defer(wl_resource* r, int ms, std::function<void(wl_resource*)> run)
+{
+    auto* d = new Deferred;
+    d->r = r;
+    d->run = std::move(run);
+    d->destroyed.notify = [](wl_listener* l, void*) {
+        Deferred* self = wl_container_of(l, self, destroyed);
+        wl_list_remove(&self->destroyed.link);
+        self->r = nullptr;
+    };
+    wl_resource_add_destroy_listener(r, &d->destroyed);
+    d->timer = wl_event_loop_add_timer(
+        wl_display_get_event_loop(g.display),
+        [](void* data) {
+            auto* self = static_cast<Deferred*>(data);
+            if (self->r != nullptr) wl_list_remove(&self->destroyed.link);
+            self->run(self->r);
+            wl_event_source_remove(self->timer);
+            delete self;
+            return 0;
+        },
+        d);
+    wl_event_source_timer_update(d->timer, ms);
+}
+
+// Applies a configuration and answers it through commit(r, apply, answer):
+// both at once, or as --late and --late-answer delay them.
+void Commit(wl_resource* r, const std::function<void(wl_resource*, bool apply, bool answer)>& commit)
+{
+    if (g.late > 0) {
+        Defer(r, std::exchange(g.late, 0), [commit](wl_resource* res) { commit(res, true, true); });
+    } else if (g.lateAnswer > 0) {
+        commit(r, true, false);
+        Defer(r, std::exchange(g.lateAnswer, 0),
+              [commit](wl_resource* res) { commit(res, false, true); });
+    } else {
+        commit(r, true, true);
+    }
+}
+
 void ApplyOrDie()
 {
     if (g.dieOnApply) {
@@ -318,14 +372,22 @@ const struct kde_output_configuration_v2_interface kKdeConfigurationImpl{
                 kde_output_configuration_v2_send_failed(r);
                 return;
             }
-            g.outputs[index].current = static_cast<int>(ref->mode);
             changed.push_back(index);
         }
-        for (size_t index : changed) g.Log("kde " + Describe(g.outputs[index]));
-        kde_output_configuration_v2_send_applied(r);
-        for (const auto& [dev, index] : g.devices)
-            if (std::find(changed.begin(), changed.end(), index) != changed.end())
-                SendDevice(dev, index, false);
+        std::vector<std::pair<size_t, int>> modes;
+        for (const KdeChange& ch : c->changes)
+            modes.push_back({DeviceIndex(ch.device), static_cast<int>(RefOf(ch.mode)->mode)});
+        Commit(r, [modes, changed](wl_resource* res, bool apply, bool answer) {
+            if (apply) {
+                for (const auto& [index, mode] : modes) g.outputs[index].current = mode;
+                for (size_t index : changed) g.Log("kde " + Describe(g.outputs[index]));
+            }
+            if (answer && res != nullptr) kde_output_configuration_v2_send_applied(res);
+            if (apply)
+                for (const auto& [dev, index] : g.devices)
+                    if (std::find(changed.begin(), changed.end(), index) != changed.end())
+                        SendDevice(dev, index, false);
+        });
     },
     [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
     kIgnore,  // overscan
@@ -509,19 +571,34 @@ void ApplyWlr(wl_resource* r, WlrConfiguration* c)
                                    "head %zu not configured", i);
             return;
         }
-    g.outputs = next;
-    for (size_t i = 0; i < g.outputs.size(); ++i)
-        if (g.outputs[i].standin) Resend(i, static_cast<size_t>(g.outputs[i].current));
-    for (size_t i = 0; i < g.outputs.size(); ++i) g.Log("wlr " + Describe(g.outputs[i]));
-    zwlr_output_configuration_v1_send_succeeded(r);
-    ++g.serial;
-    SendAllHeads();
+    Commit(r, [next](wl_resource* res, bool apply, bool answer) {
+        if (apply) {
+            g.outputs = next;
+            for (size_t i = 0; i < g.outputs.size(); ++i)
+                if (g.outputs[i].standin) Resend(i, static_cast<size_t>(g.outputs[i].current));
+            for (size_t i = 0; i < g.outputs.size(); ++i) g.Log("wlr " + Describe(g.outputs[i]));
+        }
+        if (answer && res != nullptr) zwlr_output_configuration_v1_send_succeeded(res);
+        if (apply) {
+            ++g.serial;
+            SendAllHeads();
+        }
+    });
 }
 
 const struct zwlr_output_configuration_v1_interface kConfigurationImpl{
     [](wl_client* client, wl_resource* r, uint32_t id, wl_resource* head) {
         auto* c = static_cast<WlrConfiguration*>(wl_resource_get_user_data(r));
-        c->heads.push_back({head, true});
+        // As wlroots does: what the client does not set stays as it is.
+        HeadChange change{head, true};
+        if (const size_t index = HeadIndex(head); index != SIZE_MAX) {
+            const OutputSpec& o = g.outputs[index];
+            change.x = o.x;
+            change.y = o.y;
+            change.transform = o.transform;
+            change.scale = o.scale;
+        }
+        c->heads.push_back(change);
         wl_resource* ch = wl_resource_create(client, &zwlr_output_configuration_head_v1_interface,
                                              wl_resource_get_version(r), id);
         wl_resource_set_implementation(ch, &kConfigHeadImpl, &c->heads.back(), nullptr);
@@ -679,6 +756,8 @@ int main(int argc, char** argv)
         else if (a == "--no-wlr") wlr = false;
         else if (a == "--fail") g.fail = true;
         else if (a == "--die-on-apply") g.dieOnApply = true;
+        else if (a == "--late") g.late = std::atoi(next().c_str());
+        else if (a == "--late-answer") g.lateAnswer = std::atoi(next().c_str());
         else if (a == "--cancel") g.cancel = std::atoi(next().c_str());
         else if (a == "--vanish") g.vanish = std::atoi(next().c_str());
         else if (a == "--off") g.off = true;

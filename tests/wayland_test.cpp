@@ -1,6 +1,7 @@
 // The KDE and wlroots layers against the scripted test compositor: what no
 // real compositor here produces (several modes of one size, refusals,
-// cancelled configurations, a mode that vanishes, a compositor that dies).
+// cancelled configurations, a mode that vanishes, an answer that comes too
+// late, a compositor that dies), and how sway's configuration is read and kept.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <thread>
 
 #include <unistd.h>
 
@@ -120,6 +123,44 @@ TEST(ScriptedCompositor, FaultsReportFailureAndChangeNothing)
             }
         }
     }
+}
+
+TEST(ScriptedCompositor, AnAnswerPastTheWaitIsReadBackAndLaterSwitchesStillWork)
+{
+    // The wait for an answer, shortened from its 15 s so that the answer comes after it.
+    setenv("TAVRIMO_WAYLAND_APPLY_TIMEOUT_MS", "300", 1);
+    struct Case {
+        const char* flag;
+        int32_t result;  // of the OK whose answer comes late
+    } cases[] = {
+        // Applied at once, answered late: the output shows the mode, so it switched.
+        {"--late-answer", dsp::kDispChangeSuccessful},
+        // Applied only after the wait: the output still shows the old mode.
+        {"--late", dsp::kDispChangeFailed},
+    };
+    for (const Layer& layer : kLayers) {
+        for (const Case& t : cases) {
+            SCOPED_TRACE(std::string(layer.name) + " " + t.flag);
+            ScriptedCompositor c({t.flag, "1500", kMain});
+            ASSERT_TRUE(c.Running());
+            c.Use();
+            const auto settings = layer.open();
+            const auto modes = Enumerate(*settings);
+            ASSERT_EQ(modes.size(), 4u);
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(settings->ChangeDisplaySettingsA(&modes[3], 0), t.result);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+            const std::string prefix = layer.logPrefix;
+            ASSERT_TRUE(c.Logs(prefix + "A 1280x720@60000 mode 3 at 0,0 transform 0 scale 1", 5000));
+            // The late answer is read and dropped; the connection still works.
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(1700));
+            EXPECT_EQ(settings->ChangeDisplaySettingsA(&modes[2], 0), dsp::kDispChangeSuccessful);
+            const auto applied = Applied(c, layer.logPrefix);
+            ASSERT_FALSE(applied.empty());
+            EXPECT_EQ(applied.back(), prefix + "A 1920x1080@50000 mode 2 at 0,0 transform 0 scale 1");
+        }
+    }
+    unsetenv("TAVRIMO_WAYLAND_APPLY_TIMEOUT_MS");
 }
 
 TEST(ScriptedCompositor, TheCurrentOutputIsPlasmasFirstOrTheFirstEnabledHead)
@@ -241,7 +282,8 @@ TEST(ScriptedCompositor, AWlrootsModeObjectResizedInPlaceAppliesTheLinesOwnSizeO
 TEST(ScriptedCompositor, WlrootsConfigurationCarriesEveryOtherHeadAsItIs)
 {
     ScriptedCompositor c({kMain, "B/800x600@60000/disabled",
-                          "C/1024x768@60000,800x600@75000/current=1,x=1920,y=40,transform=1,scale=1.5"});
+                          "C/1024x768@60000,800x600@75000/current=1,x=1920,y=40,transform=1,scale=1.5",
+                          "D/1920x1200@60000/x=-1745,scale=1.1"});
     ASSERT_TRUE(c.Running());
     c.Use();
     WlrDisplaySettings layer(nullptr, "");
@@ -255,6 +297,8 @@ TEST(ScriptedCompositor, WlrootsConfigurationCarriesEveryOtherHeadAsItIs)
                   "wlr A 1280x720@60000 mode 3 at 0,0 transform 0 scale 1",
                   "wlr B disabled",
                   "wlr C 800x600@75000 mode 1 at 1920,40 transform 1 scale 1.5",
+                  // Not sent back as 1.1015625, the nearest a wl_fixed comes.
+                  "wlr D 1920x1200@60000 mode 0 at -1745,0 transform 0 scale 1.1",
               }));
 }
 
@@ -295,6 +339,104 @@ TEST(SwayConfig, IncludeLinesCoverTheModeFileOnlyWhereTheirPathOrGlobDoes)
         EXPECT_EQ(SwayConfigIncludes({c.config, dir}, file), c.included) << c.config;
     EXPECT_NE(access(ran.c_str(), F_OK), 0) << "a command in an include line ran";
     EXPECT_FALSE(SwayConfigIncludes({"include config.d/*", ""}, file)) << "no folder known";
+}
+
+TEST(SwayConfig, IncludesAreFollowedIntoNestedFilesAndALaterLineForTheOutputWins)
+{
+    const std::string home = testing::TempDir() + "tavrimo-sway-nested";
+    std::filesystem::remove_all(home);
+    setenv("HOME", home.c_str(), 1);
+    const std::string dir = home + "/.config/sway";
+    const std::string file = dir + "/config.d/tavrimo-display-mode.conf";
+    const std::string id = "Dell Inc. DELL U2720Q ABC123";
+    const std::vector<std::string> names{"DP-3", id, "*"};
+    const auto put = [](const std::string& path, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path) << text;
+    };
+    const struct {
+        std::map<std::string, std::string> files;  // under home
+        std::string config;
+        bool included;
+        std::string overriddenBy;
+    } cases[] = {
+        // Nested, relative to the nested file's own folder.
+        {{{"/.config/sway/more/outputs", "include ../config.d/*\n"}},
+         "include more/outputs", true, ""},
+        {{{"/etc/a", "include ~/.config/sway/config.d/tavrimo-*.conf\n"}},
+         "include ~/etc/*", true, ""},
+        // A nested file that includes the main one again is read once.
+        {{{"/.config/sway/loop", "include ~/.config/sway/loop\n"}}, "include loop", false, ""},
+        {{}, "include ~/.config/sway/config.d/*\noutput DP-3 mode 800x600", true,
+         "output DP-3 mode 800x600"},
+        {{}, "include ~/.config/sway/config.d/*\n  output * pos 0 0 res 800x600\t", true,
+         "output * pos 0 0 res 800x600"},
+        {{}, "include ~/.config/sway/config.d/*\noutput \"" + id + "\" resolution 800x600", true,
+         "output \"" + id + "\" resolution 800x600"},
+        {{}, "include ~/.config/sway/config.d/*\noutput DP-3 {\n  scale 2\n  mode 800x600\n}", true,
+         "output DP-3 { mode 800x600 }"},
+        {{}, "set $mon DP-3\ninclude ~/.config/sway/config.d/*\noutput $mon mode 800x600", true,
+         "output $mon mode 800x600"},
+        // Earlier lines, other outputs and other settings lose to the file.
+        {{}, "output DP-3 mode 800x600\ninclude ~/.config/sway/config.d/*", true, ""},
+        {{}, "include ~/.config/sway/config.d/*\noutput DP-4 mode 800x600", true, ""},
+        {{}, "include ~/.config/sway/config.d/*\noutput DP-3 bg x.png fill", true, ""},
+        {{}, "include ~/.config/sway/config.d/*\n# output DP-3 mode 800x600", true, ""},
+        // Files of one glob are read in name order.
+        {{{"/.config/sway/config.d/zz.conf", "output DP-3 mode 800x600\n"}},
+         "include ~/.config/sway/config.d/*", true, "output DP-3 mode 800x600"},
+        {{{"/.config/sway/config.d/aa.conf", "output DP-3 mode 800x600\n"}},
+         "include ~/.config/sway/config.d/*", true, ""},
+        // A line after the include, in a file the include did not reach, still comes later.
+        {{{"/.config/sway/late", "output DP-3 mode 800x600\n"}},
+         "include config.d/*.conf\ninclude late", true, "output DP-3 mode 800x600"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(home);
+        for (const auto& [path, text] : c.files) put(home + path, text);
+        const SwayReading reading = SwayConfigReads({c.config, dir}, file, names);
+        EXPECT_EQ(reading.included, c.included) << c.config;
+        EXPECT_EQ(reading.overriddenBy, c.overriddenBy) << c.config;
+    }
+    std::filesystem::remove_all(home);
+}
+
+TEST(SwayConfig, TheModeFileKeepsALinePerOutputKeyedByIdentityWhereSwayReportsOne)
+{
+    const auto outputs = SwayOutputsFromJson(R"([
+        {"name": "eDP-1", "make": "BOE", "model": "0x0BCA", "serial": "Unknown", "focused": false},
+        {"name": "DP-5", "make": "Dell Inc.", "model": "DELL U2720Q", "serial": "ABC123",
+         "focused": true},
+        {"name": "HDMI-A-1", "make": "Acme", "model": "M", "serial": "1"},
+        {"name": "HDMI-A-2", "make": "Acme", "model": "M", "serial": "1"}])");
+    ASSERT_TRUE(outputs);
+    ASSERT_EQ(outputs->size(), 4u);
+    EXPECT_TRUE((*outputs)[1].focused);
+    EXPECT_FALSE((*outputs)[0].focused);
+    EXPECT_FALSE(SwayOutputsFromJson(R"({"name": "DP-1"})"));
+    const std::string expected[] = {"", "Dell Inc. DELL U2720Q ABC123", "", ""};
+    for (size_t i = 0; i < outputs->size(); ++i)
+        EXPECT_EQ(SwayIdentity((*outputs)[i], *outputs), expected[i]) << (*outputs)[i].name;
+
+    const std::string id = "Dell Inc. DELL U2720Q ABC123";
+    const std::string line = SwayModeLine(id, 3840, 2160, 60000, true);
+    EXPECT_EQ(line, "output \"Dell Inc. DELL U2720Q ABC123\" mode 3840x2160@60.000Hz\n");
+    for (const char* bad : {"a \"b\" c", "a\\b", "$mon", "a\nb"})
+        EXPECT_EQ(SwayModeLine(bad, 800, 600, 0, true), "") << bad;
+    const struct {
+        std::string current;
+        std::string result;
+    } cases[] = {
+        {"", line},
+        {"output eDP-1 mode 1920x1080\n", "output eDP-1 mode 1920x1080\n" + line},
+        // The monitor's earlier line, by identity or by its connector, is replaced in place.
+        {"output eDP-1 mode 1920x1080\noutput \"" + id + "\" mode 2560x1440\noutput X-1 mode 8x8\n",
+         "output eDP-1 mode 1920x1080\n" + line + "output X-1 mode 8x8\n"},
+        {"output DP-5 mode 2560x1440\noutput eDP-1 mode 1920x1080", line + "output eDP-1 mode 1920x1080\n"},
+        {"# kept\n\noutput DP-5 mode 1x1\noutput DP-5 mode 2x2\n", "# kept\n\n" + line},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SwayModeFileWith(c.current, {"DP-5", id}, line), c.result) << c.current;
 }
 
 TEST(SwayConfig, TheMainConfigurationIsTheOneNamedOnSwaysCommandLineOrFoundInSwaysOrder)

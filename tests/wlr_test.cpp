@@ -1,12 +1,14 @@
 // The wlroots layer against a real headless sway run as an unprivileged
-// user: the listing, a custom-mode switch that leaves the other head alone,
-// sway's configuration file that keeps it, the registry's choice on sway's
-// Xwayland, and the real program driven through that Xwayland.
+// user: the listing of the focused output, a custom-mode switch that leaves
+// the other heads exactly alone, sway's configuration file that keeps a line
+// per output, the registry's choice on sway's Xwayland, and the real program
+// driven through that Xwayland.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "backend_registry.h"
@@ -20,6 +22,39 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+std::optional<SwaySession::Output> Shown(const SwaySession& sway, const std::string& name)
+{
+    for (const auto& o : sway.Outputs())
+        if (o.name == name) return o;
+    return std::nullopt;
+}
+
+// Waits for sway to show output name at width x height.
+bool Shows(const SwaySession& sway, const std::string& name, int width, int height)
+{
+    for (int i = 0; i < 50; ++i) {
+        const auto o = Shown(sway, name);
+        if (o && o->width == width && o->height == height) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+
+std::string ModeFile() { return SwayModeDir() + "/" + kSwayModeFileName; }
+
+// The line that keeps output name in the mode sway shows it in now, with
+// sway's rate where it names one (headless outputs have none from wlroots
+// 0.18 on).
+std::string ShownLine(const SwaySession& sway, const std::string& name)
+{
+    const auto o = Shown(sway, name);
+    if (!o) return "";
+    const std::string rate =
+        o->refresh.empty() || std::stod(o->refresh) == 0 ? "" : "@" + o->refresh + "Hz";
+    return "output " + name + " mode " + std::to_string(o->width) + "x" +
+           std::to_string(o->height) + rate + "\n";
+}
+
 class Sway : public testing::TestWithParam<bool> {
 protected:
     void SetUp() override
@@ -30,37 +65,13 @@ protected:
 
     std::optional<SwaySession::Output> Shown(const std::string& name) const
     {
-        for (const auto& o : sway.Outputs())
-            if (o.name == name) return o;
-        return std::nullopt;
+        return ::Shown(sway, name);
     }
-
-    // Waits for sway to show output name at width x height.
     bool Shows(const std::string& name, int width, int height) const
     {
-        for (int i = 0; i < 50; ++i) {
-            const auto o = Shown(name);
-            if (o && o->width == width && o->height == height) return true;
-            std::this_thread::sleep_for(100ms);
-        }
-        return false;
+        return ::Shows(sway, name, width, height);
     }
-
-    std::string ModeFile() const { return SwayModeDir() + "/" + kSwayModeFileName; }
-
-    // The line that keeps output name in the mode sway shows it in now, with
-    // sway's rate where it names one (headless outputs have none from
-    // wlroots 0.18 on).
-    std::string ShownLine(const std::string& name) const
-    {
-        const auto o = Shown(name);
-        if (!o) return "";
-        const std::string rate = o->refresh.empty() || std::stod(o->refresh) == 0
-                                     ? ""
-                                     : "@" + o->refresh + "Hz";
-        return "output " + name + " mode " + std::to_string(o->width) + "x" +
-               std::to_string(o->height) + rate + "\n";
-    }
+    std::string ShownLine(const std::string& name) const { return ::ShownLine(sway, name); }
 
     bool Included() const { return GetParam(); }
     SwaySession sway{Included()};
@@ -149,6 +160,77 @@ TEST_P(Sway, RealProgramAsTheUserChoosesTheLineAndOkSwitches)
         EXPECT_EQ(ReadFile(ModeFile()), ShownLine(name));
     }
     StopProcess(app);
+}
+
+TEST(SwayOutputs, TheFocusedOfThreeIsListedSwitchedAndStoredAndTheOthersKeepTheirExactState)
+{
+    SwaySession sway(true);
+    ASSERT_TRUE(sway.Running()) << sway.Log();
+    UseEnv(sway.ClientEnv());
+    ASSERT_EQ(sway.Msg({"create_output"}).status, 0);
+    for (int i = 0; i < 50 && sway.Outputs().size() < 3; ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(sway.Outputs().size(), 3u);
+    // Side by side, the middle one at 1.0 and the others at 1.1 and 1.3.
+    const struct {
+        const char* name;
+        const char* scale;
+        const char* x;
+    } layout[] = {
+        {"HEADLESS-1", "1.1", "0"}, {"HEADLESS-2", "1", "1164"}, {"HEADLESS-3", "1.3", "3000"}};
+    for (const auto& o : layout)
+        ASSERT_EQ(sway.Msg({"output", o.name, "scale", o.scale, "pos", o.x, "0"}).status, 0);
+    ASSERT_EQ(sway.Msg({"output", "HEADLESS-2", "mode", "800x600@60Hz"}).status, 0);
+    ASSERT_TRUE(Shows(sway, "HEADLESS-2", 800, 600));
+    ASSERT_EQ(sway.Msg({"focus", "output", "HEADLESS-2"}).status, 0);
+
+    // Without sway's IPC: the compositor's first enabled output in its own
+    // order (sway 1.7 announces its heads newest first).
+    EXPECT_EQ(WlrDisplaySettings(nullptr, "").OutputName(), sway.Outputs().front().name);
+
+    WlrDisplaySettings layer;
+    ASSERT_EQ(layer.OutputName(), "HEADLESS-2") << layer.Error();
+    const auto modes = Enumerate(layer);
+    ASSERT_EQ(modes.size(), 1u);
+    EXPECT_EQ(modes[0].dmPelsWidth, 800);
+    ASSERT_EQ(sway.Msg({"output", "HEADLESS-2", "mode", "1024x768@60Hz"}).status, 0);
+    ASSERT_TRUE(Shows(sway, "HEADLESS-2", 1024, 768));
+    const auto others = sway.Outputs();
+    EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[0], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    EXPECT_TRUE(Shows(sway, "HEADLESS-2", 800, 600));
+    for (const auto& was : others) {
+        if (was.name == "HEADLESS-2") continue;
+        SCOPED_TRACE(was.name);
+        const auto now = Shown(sway, was.name);
+        ASSERT_TRUE(now);
+        EXPECT_EQ(now->width, was.width);
+        EXPECT_EQ(now->height, was.height);
+        EXPECT_EQ(now->refresh, was.refresh);
+        EXPECT_EQ(now->x, was.x);
+        EXPECT_EQ(now->y, was.y);
+        EXPECT_EQ(now->scale, was.name == "HEADLESS-1" ? "1.100000" : "1.300000");
+    }
+    const std::string second = ShownLine(sway, "HEADLESS-2");
+    EXPECT_EQ(ReadFile(ModeFile()), second);
+
+    // Another output switched in turn: both lines stay.
+    ASSERT_EQ(sway.Msg({"focus", "output", "HEADLESS-3"}).status, 0);
+    WlrDisplaySettings next;
+    ASSERT_EQ(next.OutputName(), "HEADLESS-3") << next.Error();
+    const auto thirdModes = Enumerate(next);
+    ASSERT_EQ(thirdModes.size(), 1u);
+    EXPECT_EQ(next.ChangeDisplaySettingsA(&thirdModes[0], dsp::kUpdateRegistry),
+              dsp::kDispChangeSuccessful);
+    EXPECT_EQ(ReadFile(ModeFile()), second + ShownLine(sway, "HEADLESS-3"));
+    EXPECT_EQ(Shown(sway, "HEADLESS-1")->scale, "1.100000");
+
+    // A later line of the user's own for the output wins at sway's next start.
+    sway.GiveConfigToUser();
+    const std::string own = sway.ConfigHome() + "/sway/config.d/zz-own.conf";
+    std::ofstream(own) << "output HEADLESS-3 mode 640x480\n";
+    EXPECT_EQ(next.ChangeDisplaySettingsA(&thirdModes[0], dsp::kUpdateRegistry),
+              dsp::kDispChangeNotUpdated);
+    EXPECT_EQ(ReadFile(ModeFile()), second + ShownLine(sway, "HEADLESS-3"));
 }
 
 TEST(SwayRegistry, TakesOutputManagementOverRandROnItsXwayland)

@@ -1,6 +1,7 @@
 #include "kde_display_settings.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <wayland-client.h>
 
@@ -332,9 +333,19 @@ int32_t KdeDisplaySettings::ChangeDisplaySettingsA(const DspMode* devMode, int32
     kde_output_configuration_v2_mode(config, As<kde_output_device_v2>(device->proxy),
                                      As<kde_output_device_mode_v2>(mode->proxy));
     kde_output_configuration_v2_apply(config);
-    if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kWaylandApplyTimeoutMs) ||
-        answer != Answer::Applied)
+    if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, wl.ApplyTimeoutMs())) {
+        // No answer in time: what KWin shows of the output now tells.
+        if (!wl.TimedOut()) return dsp::kDispChangeFailed;
+        const std::string why = wl.Error();
+        device = wl.Roundtrip(kWaylandReadTimeoutMs) ? session_->Named(outputName_) : nullptr;
+        const bool shown = device != nullptr && device->current != nullptr &&
+                           device->current->serial == line.serial;
+        std::fprintf(stderr, "tavrimo: kde: %s; the output %s\n", why.c_str(),
+                     shown ? "now shows the chosen mode" : "is not in the chosen mode");
+        if (!shown) return dsp::kDispChangeFailed;
+    } else if (answer != Answer::Applied) {
         return dsp::kDispChangeFailed;
+    }
     // Plasma keeps what it applied; an older login entry of ours would set
     // another mode over it.
     if ((flags & dsp::kUpdateRegistry) != 0) RemoveLoginEntry();

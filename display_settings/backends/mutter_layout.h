@@ -22,12 +22,13 @@ struct Size {
     int32_t height = 0;
 };
 
-// The layout after each of rects takes its size in sizes: every two rects
-// that shared a stretch of edge still share a stretch of that same edge, none
-// overlap, and the layout's top-left corner is (0, 0), as Mutter requires.
-// rects[anchor] (the primary) keeps its place relative to the layout; each
-// neighbour keeps its alignment (top, bottom, centre or offset) where it can.
-// Nothing when no such layout exists.
+// The layout after each of rects takes its size in sizes, as Mutter takes
+// it: none overlap, all are joined into one by shared stretches of edge, and
+// the top-left corner is (0, 0). Of such layouts, the one that keeps the most
+// edges any two rects shared (each on the same side), then the most of their
+// alignments (start, end or centre), then moves the others least against
+// rects[anchor] (the primary), which keeps its place. Nothing only when sizes
+// do not fit rects or one is empty.
 std::optional<std::vector<Rect>> Relayout(const std::vector<Rect>& rects,
                                           const std::vector<Size>& sizes, size_t anchor);
 

@@ -19,6 +19,10 @@ void ProxyDeleter::operator()(wl_proxy* p) const
 
 WaylandConnection::WaylandConnection(const char* socket)
 {
+    if (const char* ms = std::getenv("TAVRIMO_WAYLAND_APPLY_TIMEOUT_MS"); ms != nullptr) {
+        const long value = std::strtol(ms, nullptr, 10);
+        if (value > 0 && value <= kWaylandApplyTimeoutMs) applyTimeoutMs_ = static_cast<int>(value);
+    }
     // Without the variable libwayland would try wayland-0, which in an X11
     // session may well be some other user's compositor or none.
     const char* named = std::getenv("WAYLAND_DISPLAY");
@@ -43,7 +47,8 @@ WaylandConnection::WaylandConnection(const char* socket)
     };
     registry_ = Proxy(AsProxy(wl_display_get_registry(display_)));
     wl_registry_add_listener(As<wl_registry>(registry_), &listener, this);
-    Roundtrip(5000);
+    // Without its globals the connection is of no use.
+    if (!Roundtrip(kWaylandReadTimeoutMs) && error_.empty()) error_ = waitError_;
 }
 
 WaylandConnection::~WaylandConnection()
@@ -90,6 +95,7 @@ bool WaylandConnection::Fail(const std::string& why)
 bool WaylandConnection::DispatchUntil(const std::function<bool()>& done, int timeoutMs)
 {
     if (display_ == nullptr) return false;
+    waitError_.clear();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const auto lost = [this] {
         const int code = wl_display_get_error(display_);
@@ -115,8 +121,9 @@ bool WaylandConnection::DispatchUntil(const std::function<bool()>& done, int tim
                                                    .count());
         if (remaining <= 0) {
             wl_display_cancel_read(display_);
-            return Fail("the compositor did not answer within " + std::to_string(timeoutMs) +
-                        " ms");
+            // The connection lives on: a late answer is read by a later wait.
+            waitError_ = "the compositor did not answer within " + std::to_string(timeoutMs) + " ms";
+            return false;
         }
         pollfd pfd{wl_display_get_fd(display_), POLLIN, 0};
         if (wl_display_flush(display_) < 0 && errno == EAGAIN) pfd.events |= POLLOUT;

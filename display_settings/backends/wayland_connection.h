@@ -41,7 +41,8 @@ void ReleaseOrDestroy(wl_proxy* p)
 }
 
 // How long a layer waits for the compositor: to read what it shows, and to
-// answer a configuration (a modeset or two on real hardware).
+// answer a configuration (a modeset or two on real hardware; the tests
+// shorten it with TAVRIMO_WAYLAND_APPLY_TIMEOUT_MS).
 inline constexpr int kWaylandReadTimeoutMs = 5000;
 inline constexpr int kWaylandApplyTimeoutMs = 15000;
 
@@ -74,9 +75,16 @@ public:
     WaylandConnection(const WaylandConnection&) = delete;
     WaylandConnection& operator=(const WaylandConnection&) = delete;
 
-    // Empty while the connection works; else why it does not.
-    const std::string& Error() const { return error_; }
+    // Why the connection failed for good, else why the last wait failed
+    // (empty when it did not).
+    const std::string& Error() const { return error_.empty() ? waitError_ : error_; }
+    // False once the connection is dead; a wait that merely timed out leaves
+    // it working, and a later wait may still see the late answer.
     bool Ok() const { return error_.empty(); }
+    // The last wait ran out of time on a working connection.
+    bool TimedOut() const { return error_.empty() && !waitError_.empty(); }
+    // How long to wait for a configuration's answer.
+    int ApplyTimeoutMs() const { return applyTimeoutMs_; }
 
     // The first global of that interface not removed since, or null.
     const Global* Find(const char* interface) const;
@@ -89,7 +97,7 @@ public:
                void (*destroy)(wl_proxy*) = nullptr);
 
     // Dispatches events until done() holds; false (with Error() set) when
-    // the connection fails or timeoutMs passes first.
+    // the connection fails or timeoutMs passes first (then TimedOut()).
     bool DispatchUntil(const std::function<bool()>& done, int timeoutMs);
     // Asks the compositor to answer once everything sent so far is handled,
     // and dispatches until it has.
@@ -102,4 +110,6 @@ private:
     Proxy registry_;
     std::vector<Global> globals_;
     std::string error_;
+    std::string waitError_;
+    int applyTimeoutMs_ = kWaylandApplyTimeoutMs;
 };

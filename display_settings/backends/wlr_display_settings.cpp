@@ -1,8 +1,10 @@
 #include "wlr_display_settings.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include <wayland-client.h>
 
@@ -10,6 +12,7 @@
 #include "compositor_mode.h"
 #include "wayland_connection.h"
 #include "wlr-output-management-unstable-v1-client-protocol.h"
+#include "wlr_kanshi_config.h"
 #include "wlr_sway_config.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg_paths.h"
@@ -28,12 +31,12 @@ using Mode = AnnouncedMode;
 struct Head {
     Proxy proxy;
     std::string name;
+    std::string make;
+    std::string model;
+    std::string serialNumber;
     bool enabled = false;
     Mode* current = nullptr;
-    int32_t x = 0;
-    int32_t y = 0;
     int32_t transform = 0;
-    wl_fixed_t scale = wl_fixed_from_int(1);
     bool finished = false;
     std::vector<std::unique_ptr<Mode>> modes;
     uint64_t* serials = nullptr;  // the session's counter
@@ -78,24 +81,17 @@ struct Output {
     int32_t height = 0;
     int32_t refresh = 0;
     int32_t transform = 0;
-    int32_t scale = 1;
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t logicalWidth = 0;
     bool done = false;
 };
 
-// How a head is set, as a configuration carries it.
+// How a head is set now: whether it shows, and its mode.
 struct HeadState {
     bool enabled = false;
     const Mode* mode = nullptr;  // else the size and rate below
     int32_t width = 0;
     int32_t height = 0;
     int32_t refresh = 0;
-    int32_t x = 0;
-    int32_t y = 0;
     int32_t transform = 0;
-    wl_fixed_t scale = wl_fixed_from_int(1);
 };
 
 constexpr auto kReleaseMode = &ReleaseOrDestroy<zwlr_output_mode_v1, zwlr_output_mode_v1_release,
@@ -138,20 +134,21 @@ const zwlr_output_head_v1_listener kHeadListener{
         static_cast<Head*>(data)->current =
             mode ? static_cast<Mode*>(wl_proxy_get_user_data(AsProxy(mode))) : nullptr;
     },
-    [](void* data, zwlr_output_head_v1*, int32_t x, int32_t y) {
-        static_cast<Head*>(data)->x = x;
-        static_cast<Head*>(data)->y = y;
-    },
+    kIgnoreEvent,  // position
     [](void* data, zwlr_output_head_v1*, int32_t transform) {
         static_cast<Head*>(data)->transform = transform;
     },
-    [](void* data, zwlr_output_head_v1*, wl_fixed_t scale) {
-        static_cast<Head*>(data)->scale = scale;
-    },
+    kIgnoreEvent,  // scale
     [](void* data, zwlr_output_head_v1*) { static_cast<Head*>(data)->finished = true; },
-    kIgnoreEvent,  // make
-    kIgnoreEvent,  // model
-    kIgnoreEvent,  // serial_number
+    [](void* data, zwlr_output_head_v1*, const char* make) {
+        static_cast<Head*>(data)->make = make != nullptr ? make : "";
+    },
+    [](void* data, zwlr_output_head_v1*, const char* model) {
+        static_cast<Head*>(data)->model = model != nullptr ? model : "";
+    },
+    [](void* data, zwlr_output_head_v1*, const char* serial) {
+        static_cast<Head*>(data)->serialNumber = serial != nullptr ? serial : "";
+    },
     kIgnoreEvent,  // adaptive_sync
 };
 
@@ -166,7 +163,7 @@ const wl_output_listener kOutputListener{
         o->refresh = refresh;
     },
     [](void* data, wl_output*) { static_cast<Output*>(data)->done = true; },
-    [](void* data, wl_output*, int32_t factor) { static_cast<Output*>(data)->scale = factor; },
+    kIgnoreEvent,  // scale
     [](void* data, wl_output*, const char* name) {
         static_cast<Output*>(data)->name = name != nullptr ? name : "";
     },
@@ -174,13 +171,8 @@ const wl_output_listener kOutputListener{
 };
 
 const zxdg_output_v1_listener kXdgOutputListener{
-    [](void* data, zxdg_output_v1*, int32_t x, int32_t y) {
-        static_cast<Output*>(data)->x = x;
-        static_cast<Output*>(data)->y = y;
-    },
-    [](void* data, zxdg_output_v1*, int32_t width, int32_t) {
-        static_cast<Output*>(data)->logicalWidth = width;
-    },
+    kIgnoreEvent,  // logical_position
+    kIgnoreEvent,  // logical_size
     kIgnoreEvent,  // done
     [](void* data, zxdg_output_v1*, const char* name) {
         auto* o = static_cast<Output*>(data);
@@ -284,6 +276,15 @@ struct WlrDisplaySettings::Session {
         return nullptr;
     }
 
+    // The place of head's wl_output among the compositor's outputs, in the
+    // order it announced them; heads it shows no wl_output for come last.
+    size_t OutputRank(const Head& head) const
+    {
+        for (size_t i = 0; i < outputs.size(); ++i)
+            if (outputs[i]->name == head.name && wl.Present(outputs[i]->global)) return i;
+        return outputs.size();
+    }
+
     const Output* OutputNamed(const std::string& name) const
     {
         for (const auto& o : outputs)
@@ -301,10 +302,7 @@ struct WlrDisplaySettings::Session {
         const Output* shown = OutputNamed(head.name);
         if (head.enabled) {
             st.enabled = true;
-            st.x = head.x;
-            st.y = head.y;
             st.transform = head.transform;
-            st.scale = head.scale;
             if (head.current != nullptr && head.current->Real()) {
                 st.mode = head.current;
                 return st;
@@ -325,13 +323,7 @@ struct WlrDisplaySettings::Session {
         st.width = shown->width;
         st.height = shown->height;
         st.refresh = shown->refresh;
-        st.x = shown->x;
-        st.y = shown->y;
         st.transform = shown->transform;
-        const int32_t across = dsp::Sideways(shown->transform) ? shown->height : shown->width;
-        st.scale = shown->logicalWidth > 0
-                       ? wl_fixed_from_double(static_cast<double>(across) / shown->logicalWidth)
-                       : wl_fixed_from_int(shown->scale);
         return st;
     }
 };
@@ -341,13 +333,28 @@ WlrDisplaySettings::WlrDisplaySettings(const char* socket, const char* swaySocke
 {
     if (const char* s = swaySocket != nullptr ? swaySocket : std::getenv("SWAYSOCK")) swaySocket_ = s;
     if (!session_->Read(&error_)) return;
+    // The output the window opens on: on sway the focused one; elsewhere the
+    // compositor's first enabled output, in the order of its wl_outputs.
+    std::string focused;
+    std::string ignored;
+    if (!swaySocket_.empty())
+        if (const auto outputs = SwayOutputs(swaySocket_, kSwayTimeoutMs, &ignored))
+            for (const SwayOutput& o : *outputs)
+                if (o.focused) focused = o.name;
+    std::vector<const Head*> heads;
+    for (const auto& h : session_->manager.heads)
+        if (!h->finished) heads.push_back(h.get());
+    const auto rank = [&](const Head* h) {
+        return std::pair(h->name != focused, session_->OutputRank(*h));
+    };
+    std::stable_sort(heads.begin(), heads.end(),
+                     [&](const Head* a, const Head* b) { return rank(a) < rank(b); });
     const Head* head = nullptr;
     HeadState st;
-    for (const auto& h : session_->manager.heads) {
-        if (h->finished) continue;
+    for (const Head* h : heads) {
         st = session_->StateOf(*h);
         if (st.enabled) {
-            head = h.get();
+            head = h;
             break;
         }
     }
@@ -362,8 +369,21 @@ WlrDisplaySettings::WlrDisplaySettings(const char* socket, const char* swaySocke
                                              st.transform, false,
                                              static_cast<uint32_t>(choices_.size())));
     };
-    for (const auto& m : head->modes)
-        if (m->Real()) add({m->serial, m->width, m->height, m->refresh});
+    // wlroots 0.18 and later keep the one mode object of an output without
+    // modes of its own while a custom mode runs at another size: the line is
+    // then the size and rate the output runs at.
+    const Output* shown = session_->OutputNamed(outputName_);
+    const bool objectStale =
+        head->RealModes() == 1 && shown != nullptr && shown->width > 0 && shown->height > 0 &&
+        std::none_of(head->modes.begin(), head->modes.end(), [shown](const auto& m) {
+            return m->Real() && m->width == shown->width && m->height == shown->height &&
+                   (shown->refresh == 0 || m->refresh == shown->refresh);
+        });
+    if (objectStale)
+        add({0, shown->width, shown->height, shown->refresh});
+    else
+        for (const auto& m : head->modes)
+            if (m->Real()) add({m->serial, m->width, m->height, m->refresh});
     if (choices_.empty() && st.width > 0 && st.height > 0)
         add({0, st.width, st.height, st.refresh});
 }
@@ -427,38 +447,38 @@ int32_t WlrDisplaySettings::Apply(const Choice& choice, Choice* shown)
             }});
         auto* config = As<zwlr_output_configuration_v1>(configuration);
         zwlr_output_configuration_v1_add_listener(config, &kConfigurationListener, &answer);
+        // Every head is in the configuration, as the protocol requires; a head
+        // enabled with nothing set keeps its mode, position, transform and
+        // scale exactly (sent back, a scale would come out rounded to 1/256).
         for (const auto& h : manager.heads) {
             if (h->finished) continue;
-            HeadState st = session_->StateOf(*h);
             auto* head = As<zwlr_output_head_v1>(h->proxy);
-            if (h.get() == chosen) {
-                st.enabled = true;
-                st.mode = mode;
-                st.width = choice.width;
-                st.height = choice.height;
-                st.refresh = choice.refresh;
-            }
-            if (!st.enabled) {
+            if (h.get() != chosen && !session_->StateOf(*h).enabled) {
                 zwlr_output_configuration_v1_disable_head(config, head);
                 continue;
             }
             // Destroyed with the configuration.
             zwlr_output_configuration_head_v1* ch =
                 zwlr_output_configuration_v1_enable_head(config, head);
-            if (st.mode != nullptr)
-                zwlr_output_configuration_head_v1_set_mode(
-                    ch, As<zwlr_output_mode_v1>(st.mode->proxy));
-            else
-                zwlr_output_configuration_head_v1_set_custom_mode(ch, st.width, st.height,
-                                                                  st.refresh);
-            zwlr_output_configuration_head_v1_set_position(ch, st.x, st.y);
-            zwlr_output_configuration_head_v1_set_transform(ch, st.transform);
-            zwlr_output_configuration_head_v1_set_scale(ch, st.scale);
+            if (h.get() == chosen && mode != nullptr)
+                zwlr_output_configuration_head_v1_set_mode(ch,
+                                                           As<zwlr_output_mode_v1>(mode->proxy));
+            else if (h.get() == chosen)
+                zwlr_output_configuration_head_v1_set_custom_mode(ch, choice.width, choice.height,
+                                                                  choice.refresh);
             wl_proxy_destroy(AsProxy(ch));
         }
         zwlr_output_configuration_v1_apply(config);
-        if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, kWaylandApplyTimeoutMs))
-            return dsp::kDispChangeFailed;
+        if (!wl.DispatchUntil([&answer] { return answer != Answer::None; }, wl.ApplyTimeoutMs())) {
+            if (!wl.TimedOut()) return dsp::kDispChangeFailed;
+            // No answer in time: what the compositor shows of the output now tells.
+            const std::string why = wl.Error();
+            const int32_t result = ReadBack(choice, shown);
+            std::fprintf(stderr, "tavrimo: wlr: %s; %s %s\n", why.c_str(), outputName_.c_str(),
+                         result == dsp::kDispChangeSuccessful ? "now shows the chosen mode"
+                                                              : "is not in the chosen mode");
+            return result;
+        }
         if (answer == Answer::Succeeded) return ReadBack(choice, shown);
         if (answer == Answer::Failed) return dsp::kDispChangeFailed;
     }
@@ -490,19 +510,79 @@ int32_t WlrDisplaySettings::ReadBack(const Choice& choice, Choice* shown)
     return dsp::kDispChangeSuccessful;
 }
 
-// Keeps the switch in sway's configuration where the user's configuration
-// includes this program's file; elsewhere the switch holds for the session.
+// Keeps the switch where the session keeps modes: in kanshi's profile where
+// kanshi manages the outputs, else on sway in a line of sway's configuration
+// where the user's configuration includes this program's file; elsewhere the
+// switch holds for the session.
 int32_t WlrDisplaySettings::Store(const Choice& choice) const
+{
+    std::string error;
+    std::vector<KanshiOutput> connected;
+    KanshiOutput chosen;
+    for (const auto& h : session_->manager.heads) {
+        if (h->finished) continue;
+        connected.push_back({h->name, h->make, h->model, h->serialNumber});
+        // Such an output takes its size only as a custom mode.
+        connected.back().customMode = h->RealModes() <= 1;
+        if (h->name == outputName_) chosen = connected.back();
+    }
+    switch (KanshiStoreMode(connected, chosen, choice.width, choice.height, choice.refresh,
+                            &error)) {
+    case KanshiStoreResult::Stored:
+        RemoveLoginEntry();
+        return dsp::kDispChangeSuccessful;
+    case KanshiStoreResult::Failed:
+        std::fprintf(stderr, "tavrimo: kanshi: %s\n", error.c_str());
+        return dsp::kDispChangeNotUpdated;
+    case KanshiStoreResult::NotRunning:
+    case KanshiStoreResult::NoProfile:
+        break;
+    }
+    return StoreInSway(choice);
+}
+
+// Puts the output's line into sway's config.d file, keeping the other
+// outputs' lines; the line names the monitor by make, model and serial where
+// sway reports them, so that the mode follows it to another connector.
+int32_t WlrDisplaySettings::StoreInSway(const Choice& choice) const
 {
     if (swaySocket_.empty()) return dsp::kDispChangeNotUpdated;
     std::string error;
     const auto config = SwayCurrentConfig(swaySocket_, kSwayTimeoutMs, &error);
+    const auto outputs = SwayOutputs(swaySocket_, kSwayTimeoutMs, &error);
     const std::string dir = SwayModeDir();
-    const std::string line = SwayModeLine(outputName_, choice.width, choice.height, choice.refresh);
-    if (!config || dir.empty() || line.empty() ||
-        !SwayConfigIncludes(*config, dir + "/" + kSwayModeFileName) ||
-        !ReplaceFile(dir, kSwayModeFileName, line, &error))
+    if (!config || !outputs || dir.empty()) return dsp::kDispChangeNotUpdated;
+    std::string identity;
+    for (const SwayOutput& o : *outputs)
+        if (o.name == outputName_) identity = SwayIdentity(o, *outputs);
+    std::string line =
+        SwayModeLine(identity, choice.width, choice.height, choice.refresh, /*byIdentity=*/true);
+    if (line.empty()) line = SwayModeLine(outputName_, choice.width, choice.height, choice.refresh);
+    if (line.empty()) return dsp::kDispChangeNotUpdated;
+    std::vector<std::string> names{outputName_};
+    if (!identity.empty()) names.push_back(identity);
+    const std::string path = dir + "/" + kSwayModeFileName;
+    std::vector<std::string> winning = names;
+    winning.push_back("*");
+    const SwayReading reading = SwayConfigReads(*config, path, winning);
+    if (!reading.included) return dsp::kDispChangeNotUpdated;
+    if (!reading.overriddenBy.empty()) {
+        std::fprintf(stderr,
+                     "tavrimo: sway: \"%s\" comes later in sway's configuration and sets %s's "
+                     "mode when sway starts; the mode holds for this session only\n",
+                     reading.overriddenBy.c_str(), outputName_.c_str());
         return dsp::kDispChangeNotUpdated;
+    }
+    std::string current;
+    if (std::ifstream in(path); in) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        current = text.str();
+    }
+    if (!ReplaceFile(dir, kSwayModeFileName, SwayModeFileWith(current, names, line), &error)) {
+        std::fprintf(stderr, "tavrimo: sway: %s\n", error.c_str());
+        return dsp::kDispChangeNotUpdated;
+    }
     RemoveLoginEntry();
     return dsp::kDispChangeSuccessful;
 }

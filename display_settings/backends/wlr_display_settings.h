@@ -1,6 +1,7 @@
-// Display modes of a wlroots compositor's first enabled output, read and set
-// through the zwlr_output_manager_v1 Wayland protocol; on sway the chosen
-// mode is also kept in a file of sway's own configuration.
+// Display modes of the output a wlroots compositor opens a window on (on
+// sway the focused one, elsewhere the first enabled one), read and set
+// through the zwlr_output_manager_v1 Wayland protocol; the chosen mode is
+// kept in kanshi's profile, or on sway in a file of sway's own configuration.
 #pragma once
 
 #include <memory>
@@ -13,8 +14,8 @@ class WlrDisplaySettings final : public DisplaySettings {
 public:
     // Connects to socket (null: $WAYLAND_DISPLAY) and reads the heads once.
     // A layer that cannot read them enumerates nothing and applies nothing;
-    // Error() then says why. swaySocket (null: $SWAYSOCK) is where a
-    // persistent switch asks sway for its configuration.
+    // Error() then says why. swaySocket (null: $SWAYSOCK) is where sway is
+    // asked for its focused output and its configuration.
     explicit WlrDisplaySettings(const char* socket = nullptr, const char* swaySocket = nullptr);
     ~WlrDisplaySettings() override;
     WlrDisplaySettings(const WlrDisplaySettings&) = delete;
@@ -41,6 +42,7 @@ private:
     int32_t Apply(const Choice& choice, Choice* shown);
     int32_t ReadBack(const Choice& choice, Choice* shown);
     int32_t Store(const Choice& choice) const;
+    int32_t StoreInSway(const Choice& choice) const;
 
     std::unique_ptr<Session> session_;
     std::string swaySocket_;

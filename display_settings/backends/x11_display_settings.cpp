@@ -333,16 +333,34 @@ std::vector<X11OutputState> X11DisplaySettings::ReadOutputs()
     Resources res;
     const auto primaryCookie = xcb_randr_get_output_primary(c, screen_->root);
     static constexpr char kEdid[] = "EDID";
-    const auto atomCookie = xcb_intern_atom(c, 1, sizeof kEdid - 1, kEdid);
+    static constexpr char kEdidData[] = "EDID_DATA";
+    const auto edidCookie = xcb_intern_atom(c, 1, sizeof kEdid - 1, kEdid);
+    const auto edidDataCookie = xcb_intern_atom(c, 1, sizeof kEdidData - 1, kEdidData);
     const bool read = ReadResources(c, screen_->root, &res);
     auto primary = Wait(c, primaryCookie, xcb_randr_get_output_primary_reply);
-    auto atom = Wait(c, atomCookie, xcb_intern_atom_reply);
+    auto edidAtom = Wait(c, edidCookie, xcb_intern_atom_reply);
+    auto edidDataAtom = Wait(c, edidDataCookie, xcb_intern_atom_reply);
+    // The bytes of an 8-bit INTEGER property, as the desktops' daemons take an EDID.
+    const auto readEdid = [&](xcb_randr_output_t id, const Reply<xcb_intern_atom_reply_t>& atom) {
+        std::vector<uint8_t> bytes;
+        if (!atom || atom->atom == XCB_NONE) return bytes;
+        // An EDID block is 128 bytes; with extensions, up to 1024 are read.
+        auto prop = Wait(c, xcb_randr_get_output_property(c, id, atom->atom, XCB_ATOM_ANY, 0,
+                                                          256, 0, 0),
+                         xcb_randr_get_output_property_reply);
+        if (prop && prop->format == 8 && prop->type == XCB_ATOM_INTEGER) {
+            const uint8_t* data = xcb_randr_get_output_property_data(prop.get());
+            bytes.assign(data, data + xcb_randr_get_output_property_data_length(prop.get()));
+        }
+        return bytes;
+    };
     if (!read) return states;
     for (const auto id : res.outputs) {
         auto info = Wait(c, xcb_randr_get_output_info(c, id, res.configTimestamp),
                          xcb_randr_get_output_info_reply);
         if (!info) continue;
         X11OutputState o;
+        uint32_t currentMode = XCB_NONE;
         o.name = NameOf(*info);
         o.connected = info->connection == XCB_RANDR_CONNECTION_CONNECTED;
         o.primary = primary && primary->output == id;
@@ -352,6 +370,7 @@ std::vector<X11OutputState> X11DisplaySettings::ReadOutputs()
             const auto mode = crtc ? res.modes.find(crtc->mode) : res.modes.end();
             if (mode != res.modes.end()) {
                 o.on = true;
+                currentMode = crtc->mode;
                 o.x = crtc->x;
                 o.y = crtc->y;
                 o.rotation = crtc->rotation;
@@ -362,15 +381,16 @@ std::vector<X11OutputState> X11DisplaySettings::ReadOutputs()
                 o.vTotal = mode->second.info.vtotal;
             }
         }
-        if (atom && atom->atom != XCB_NONE) {
-            // An EDID block is 128 bytes, with extensions up to 256 and more.
-            auto prop = Wait(c, xcb_randr_get_output_property(c, id, atom->atom, XCB_ATOM_ANY, 0,
-                                                              256, 0, 0),
-                             xcb_randr_get_output_property_reply);
-            if (prop && prop->format == 8) {
-                const uint8_t* data = xcb_randr_get_output_property_data(prop.get());
-                o.edid.assign(data, data + xcb_randr_get_output_property_data_length(prop.get()));
-            }
+        o.edid = readEdid(id, edidAtom);
+        o.edidData = readEdid(id, edidDataAtom);
+        const auto* ids = xcb_randr_get_output_info_modes(info.get());
+        for (int i = 0; i < info->num_modes; ++i) {
+            const auto m = res.modes.find(ids[i]);
+            if (m == res.modes.end()) continue;
+            if (o.on && m->second.info.id == currentMode) o.mode = static_cast<int>(o.modes.size());
+            o.modes.push_back({m->second.info.width, m->second.info.height,
+                               m->second.info.dot_clock, m->second.info.htotal,
+                               m->second.info.vtotal});
         }
         states.push_back(std::move(o));
     }

@@ -1,5 +1,6 @@
 #include "x11_mate_store.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -7,9 +8,9 @@
 
 #include <glib.h>
 
-#include "backend_registry.h"
-#include "x11_desktop_session.h"
-#include "x11_display_settings.h"
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "xdg_paths.h"
 
 namespace {
@@ -125,12 +126,24 @@ struct Identity {
     bool operator==(const Identity&) const = default;
 };
 
+// The EDID as mate-settings-daemon reads it: EDID, or EDID_DATA where that
+// is missing or empty; only its first 400 bytes, and none unless they are
+// whole 128-byte blocks.
+std::vector<uint8_t> MateEdid(const X11OutputState& o)
+{
+    constexpr size_t kLimit = 400;
+    const std::vector<uint8_t>& e = o.edid.empty() ? o.edidData : o.edid;
+    const size_t n = std::min(e.size(), kLimit);
+    if (n == 0 || n % 128 != 0) return {};
+    return {e.begin(), e.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
 Identity IdentityOf(const X11OutputState& o)
 {
     Identity id{o.name, o.connected, "", 0, 0};
     if (!o.connected) return id;
     static constexpr uint8_t kHeader[] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-    const std::vector<uint8_t>& e = o.edid;
+    const std::vector<uint8_t> e = MateEdid(o);
     if (e.size() < 128 || std::memcmp(e.data(), kHeader, sizeof kHeader) != 0) {
         id.vendor = "???";
         return id;
@@ -230,6 +243,10 @@ bool ReadWhole(const std::string& path, std::string* content, std::string* error
     return missing;
 }
 
+// MATE's display settings keep the one before an unconfirmed change here;
+// mate-settings-daemon puts it back in place of the file at its start.
+constexpr const char* kMateBackupFile = "monitors.xml.backup";
+
 class MonitorsXml final : public X11ModeStore {
 public:
     bool Save(const X11Layout& layout, std::string* error) override
@@ -242,34 +259,67 @@ public:
         // A file MATE's daemon could not use (GNOME's version 2 has the same
         // name) stays as it is; the login entry brings the mode back instead.
         if (!content) return LoginEntryStore()->Save(layout, error);
-        if (!ReplaceFile(dir, kMateMonitorsFile, *content, error)) return false;
-        // The daemon restores the file at login; an older entry of ours
-        // would then set its mode over it.
+        if (!ReplaceFile(dir, kMateMonitorsFile, *content, error, FileMode::KeepExisting))
+            return false;
+        if (!SaveInBackup(dir, layout, error)) return false;
+        // The daemon brings back the first mode of that size and whole-hertz
+        // rate; the login entry, run after it, sets the chosen one where that
+        // is another. Otherwise an older entry of ours would set its mode over it.
+        if (!MateNamesMode(layout)) return LoginEntryStore()->Save(layout, error);
         RemoveLoginEntry();
         return true;
     }
-};
 
-std::unique_ptr<DisplaySettings> OpenMate(bool forced, std::string* why)
-{
-    if (!forced && DetectX11Desktop(why) != X11Desktop::Mate) {
-        if (why->empty()) *why = "mate-settings-daemon does not run on the session bus";
-        return nullptr;
+private:
+    // A backup the daemon would restore at start takes the mode too; one it
+    // cannot read, which it would delete instead of applying the file, goes.
+    static bool SaveInBackup(const std::string& dir, const X11Layout& layout, std::string* error)
+    {
+        const std::string path = dir + "/" + kMateBackupFile;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return true;
+        std::string backup, why;
+        const std::optional<std::string> content =
+            ReadWhole(path, &backup, &why) && !IsBlank(backup)
+                ? MateMonitorsXml(backup, layout, &why)
+                : std::nullopt;
+        if (content)
+            return ReplaceFile(dir, kMateBackupFile, *content, error, FileMode::KeepExisting);
+        if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+        *error = path + ": " + std::strerror(errno);
+        return false;
     }
-    why->clear();
-    return OpenRandR(MateStore(), why);
-}
+};
 
 }  // namespace
 
-int MateRate(const X11OutputState& output)
+int MateRate(const X11ModeTiming& mode)
 {
     // As MATE computes it, step by step: thousandths of a hertz, rounded to
     // the nearest hertz; MATE applies a stored rate only where it equals this.
-    if (output.hTotal == 0 || output.vTotal == 0) return 0;
-    const double hz = double(output.dotClock) / output.hTotal / output.vTotal;
+    if (mode.hTotal == 0 || mode.vTotal == 0) return 0;
+    const double hz = double(mode.dotClock) / mode.hTotal / mode.vTotal;
     const int milli = static_cast<int>((hz + 0.5) * 1000);
     return milli / 1000;
+}
+
+int MateRate(const X11OutputState& output)
+{
+    return MateRate({output.width, output.height, output.dotClock, output.hTotal, output.vTotal});
+}
+
+bool MateNamesMode(const X11Layout& layout)
+{
+    const X11OutputState* o = layout.Chosen();
+    if (o == nullptr || o->mode < 0 || static_cast<size_t>(o->mode) >= o->modes.size()) return true;
+    const X11ModeTiming& chosen = o->modes[static_cast<size_t>(o->mode)];
+    // MATE takes the first mode of the stored size and rate.
+    for (int i = 0; i < o->mode; ++i) {
+        const X11ModeTiming& m = o->modes[static_cast<size_t>(i)];
+        if (m.width == chosen.width && m.height == chosen.height && MateRate(m) == MateRate(chosen))
+            return false;
+    }
+    return true;
 }
 
 std::optional<std::string> MateMonitorsXml(const std::string& existing, const X11Layout& layout,
@@ -347,7 +397,3 @@ std::optional<std::string> MateMonitorsXml(const std::string& existing, const X1
 }
 
 std::unique_ptr<X11ModeStore> MateStore() { return std::make_unique<MonitorsXml>(); }
-
-// RandR in a session where mate-settings-daemon keeps the displays.
-extern const DisplayBackend kMateBackend;
-const DisplayBackend kMateBackend{"mate", &OpenMate};

@@ -7,6 +7,15 @@
 #include <string>
 #include <vector>
 
+// A mode in an output's list, as RandR describes it.
+struct X11ModeTiming {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t dotClock = 0;
+    uint16_t hTotal = 0;
+    uint16_t vTotal = 0;
+};
+
 // One output of the screen as RandR shows it after a switch.
 struct X11OutputState {
     std::string name;
@@ -21,7 +30,12 @@ struct X11OutputState {
     uint16_t vTotal = 0;
     uint16_t rotation = 1;  // RandR's rotation and reflection bits
     bool primary = false;
+    // The output properties EDID and, as older drivers name it, EDID_DATA, each
+    // where it holds 8-bit INTEGER items (up to 1024 bytes); else empty.
     std::vector<uint8_t> edid;
+    std::vector<uint8_t> edidData;
+    std::vector<X11ModeTiming> modes;  // the output's modes, in RandR's order
+    int mode = -1;                     // the index in modes of the one it shows, or -1
 
     // The rate as the desktops' daemons compute it, without scan flags.
     double RefreshHz() const

@@ -1,11 +1,8 @@
 #include "x11_xfce_store.h"
 
+#include <cstring>
+#include <set>
 
-#include <gio/gio.h>
-
-#include "backend_registry.h"
-#include "x11_desktop_session.h"
-#include "x11_display_settings.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -14,6 +11,9 @@ constexpr const char* kXfconf = "org.xfce.Xfconf";
 constexpr const char* kXfconfPath = "/org/xfce/Xfconf";
 constexpr const char* kChannel = "displays";
 constexpr const char* kDefault = "Default";
+// xfconfd's errors for a channel, or a property under it, that holds nothing.
+constexpr const char* kChannelNotFound = "org.xfce.Xfconf.Error.ChannelNotFound";
+constexpr const char* kPropertyNotFound = "org.xfce.Xfconf.Error.PropertyNotFound";
 constexpr int kTimeoutMs = 5000;
 
 const char* ReflectionName(uint16_t rotation)
@@ -51,7 +51,7 @@ GVariant* ToVariant(const XfconfValue& v)
 
 class Xfconf final : public X11ModeStore {
 public:
-    explicit Xfconf(const char* busAddress) : address_(busAddress ? busAddress : "") {}
+    explicit Xfconf(XfconfBus openBus) : openBus_(std::move(openBus)) {}
 
     bool Save(const X11Layout& layout, std::string* error) override
     {
@@ -59,8 +59,8 @@ public:
             *error = "the switched output is not on the screen";
             return false;
         }
-        const BusConnection bus =
-            OpenBus(address_.empty() ? nullptr : address_.c_str(), kTimeoutMs, error);
+        const std::unique_ptr<GDBusConnection, decltype(&g_object_unref)> bus(openBus_(error),
+                                                                             &g_object_unref);
         if (!bus) return false;
         XfconfProperties current;
         if (!ReadChannel(bus.get(), &current, error)) return false;
@@ -95,8 +95,10 @@ private:
             G_DBUS_CALL_FLAGS_NONE, kTimeoutMs, nullptr, &e);
         if (reply == nullptr) {
             // A channel that was never written is no error: it is empty.
-            const bool empty = e != nullptr && g_dbus_error_is_remote_error(e) &&
-                               std::string(e->message).find("does not exist") != std::string::npos;
+            gchar* name = e != nullptr ? g_dbus_error_get_remote_error(e) : nullptr;
+            const bool empty = name != nullptr && (std::strcmp(name, kChannelNotFound) == 0 ||
+                                                   std::strcmp(name, kPropertyNotFound) == 0);
+            g_free(name);
             if (!empty) *error = std::string("xfconf: ") + (e ? e->message : "no reply");
             if (e != nullptr) g_error_free(e);
             return empty;
@@ -123,20 +125,77 @@ private:
         return true;
     }
 
-    std::string address_;
+    XfconfBus openBus_;
 };
 
-std::unique_ptr<DisplaySettings> OpenXfce(bool forced, std::string* why)
+// An output's EDID as xfsettingsd names it in profiles: the SHA-1 of its
+// first block, or empty without one.
+std::string EdidSum(const X11OutputState& o)
 {
-    if (!forced && DetectX11Desktop(why) != X11Desktop::Xfce) {
-        if (why->empty()) *why = "xfsettingsd does not run on the session bus";
-        return nullptr;
-    }
-    why->clear();
-    return OpenRandR(XfceStore(), why);
+    if (o.edid.size() < 128) return {};
+    gchar* sum = g_compute_checksum_for_data(G_CHECKSUM_SHA1, o.edid.data(), 128);
+    std::string out = sum;
+    g_free(sum);
+    return out;
+}
+
+// The parts of a property name: "/Profile/Output/Key" gives Profile, Output, Key.
+std::vector<std::string> PathOf(const std::string& property)
+{
+    std::vector<std::string> parts;
+    if (property.empty() || property[0] != '/') return parts;
+    size_t start = 1;
+    for (size_t slash; (slash = property.find('/', start)) != std::string::npos; start = slash + 1)
+        parts.push_back(property.substr(start, slash - start));
+    parts.push_back(property.substr(start));
+    return parts;
+}
+
+// Whether xfsettingsd applies a matching profile of the user's at start, by
+// /AutoEnableProfiles: true or absent; as a number, its "on connect" bit.
+bool AutoEnablesProfiles(const XfconfProperties& current)
+{
+    const auto it = current.find("/AutoEnableProfiles");
+    if (it == current.end()) return true;
+    if (const auto* b = std::get_if<bool>(&it->second)) return *b;
+    if (const auto* i = std::get_if<int32_t>(&it->second)) return (*i & 1) != 0;
+    return true;
 }
 
 }  // namespace
+
+std::string XfceLoginProfile(const X11Layout& layout, const XfconfProperties& current)
+{
+    if (!AutoEnablesProfiles(current)) return {};
+    std::multiset<std::string> connected;
+    for (const X11OutputState& o : layout.outputs)
+        if (o.connected) connected.insert(EdidSum(o));
+    // Each profile's outputs (the properties /Profile/Output) by their EDID
+    // sums; an output without one leaves the profile out.
+    std::map<std::string, std::multiset<std::string>> profiles;
+    std::set<std::string> incomplete;
+    for (const auto& [property, value] : current) {
+        const std::vector<std::string> path = PathOf(property);
+        if (path.size() != 2 || path[0] == kDefault) continue;
+        const auto edid = current.find(property + "/EDID");
+        const auto* sum = edid != current.end() ? std::get_if<std::string>(&edid->second) : nullptr;
+        if (sum == nullptr) incomplete.insert(path[0]);
+        else profiles[path[0]].insert(*sum);
+    }
+    std::string chosen;
+    int matching = 0;
+    for (const auto& [name, sums] : profiles) {
+        if (incomplete.contains(name) || sums.size() != connected.size()) continue;
+        bool all = true;
+        for (const std::string& sum : sums) all = all && connected.contains(sum);
+        if (all) {
+            chosen = name;
+            ++matching;
+        }
+    }
+    // With more than one, xfsettingsd chooses none of them.
+    return matching == 1 ? chosen : std::string();
+}
 
 std::string XfconfOutputName(const std::string& output)
 {
@@ -162,34 +221,28 @@ XfconfProperties XfconfChanges(const X11Layout& layout, const XfconfProperties& 
             set[base + "/Primary"] = out->primary;
             set[base + "/Position/X"] = out->x;
             set[base + "/Position/Y"] = out->y;
-            if (out->edid.size() >= 128) {
-                gchar* sum = g_compute_checksum_for_data(G_CHECKSUM_SHA1, out->edid.data(), 128);
-                set[base + "/EDID"] = std::string(sum);
-                g_free(sum);
-            }
+            if (const std::string sum = EdidSum(*out); !sum.empty()) set[base + "/EDID"] = sum;
         }
         set[base + "/Active"] = true;
         set[base + "/Resolution"] = resolution;
         set[base + "/RefreshRate"] = out->RefreshHz();
     };
     write(kDefault);
-    // A profile of the user's that xfsettingsd may apply in place of Default.
+    // Profiles of the user's that xfsettingsd may apply in place of Default:
+    // the active one, and the one it picks for these monitors at login.
+    const auto writeProfile = [&](const std::string& profile) {
+        if (!profile.empty() && profile != kDefault && profile.find('/') == std::string::npos &&
+            current.contains("/" + profile + "/" + name))
+            write(profile);
+    };
     const auto active = current.find("/ActiveProfile");
-    if (active != current.end()) {
-        const auto* profile = std::get_if<std::string>(&active->second);
-        if (profile && !profile->empty() && *profile != kDefault &&
-            profile->find('/') == std::string::npos &&
-            current.contains("/" + *profile + "/" + name))
-            write(*profile);
-    }
+    if (active != current.end())
+        if (const auto* profile = std::get_if<std::string>(&active->second)) writeProfile(*profile);
+    writeProfile(XfceLoginProfile(layout, current));
     return set;
 }
 
-std::unique_ptr<X11ModeStore> XfceStore(const char* busAddress)
+std::unique_ptr<X11ModeStore> XfceStore(XfconfBus openBus)
 {
-    return std::make_unique<Xfconf>(busAddress);
+    return std::make_unique<Xfconf>(std::move(openBus));
 }
-
-// RandR in a session where xfsettingsd keeps the displays.
-extern const DisplayBackend kXfceBackend;
-const DisplayBackend kXfceBackend{"xfce", &OpenXfce};
