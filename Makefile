@@ -58,6 +58,8 @@ fuzz: build-fuzz
 	tests/fuzz/run-fuzzer build/fuzz/tests/fuzz/fuzz_fill $(FUZZ_SECONDS) tests/fuzz/corpus/fill --merge
 	tests/fuzz/run-fuzzer build/fuzz/tests/fuzz/fuzz_autostart $(FUZZ_SECONDS) \
 		tests/fuzz/corpus/autostart --merge
+	tests/fuzz/run-fuzzer build/fuzz/tests/fuzz/fuzz_mutter_state $(FUZZ_SECONDS) \
+		tests/fuzz/corpus/mutter_state --merge
 
 package: build-tests build-windows
 	cpack --config build/linux/CPackConfig.cmake -B build/packages

@@ -26,7 +26,7 @@ if(TAVRIMO_WITH_MUTTER OR TAVRIMO_WITH_XFCE OR TAVRIMO_WITH_MATE)
 endif()
 if(TAVRIMO_WITH_MUTTER)
   add_library(tavrimo_mutter STATIC display_settings/backends/mutter_display_settings.cpp
-              display_settings/backends/mutter_layout.cpp)
+              display_settings/backends/mutter_state.cpp display_settings/backends/mutter_layout.cpp)
   target_include_directories(tavrimo_mutter PUBLIC display_settings display_settings/backends)
   target_link_libraries(tavrimo_mutter PUBLIC PkgConfig::GIO tavrimo_xdg
                         PRIVATE tavrimo_session_bus tavrimo_warnings)
@@ -157,11 +157,20 @@ foreach(name IN LISTS backend_names)
   string(APPEND TAVRIMO_BACKEND_DECLARATIONS "extern const DisplayBackend k${name}Backend;\n")
   string(APPEND TAVRIMO_BACKEND_ENTRIES "k${name}Backend, ")
 endforeach()
+# The layers that speak D-Bus look for their services over one connection.
+set(TAVRIMO_SHARED_LOOKUPS nullptr)
+if(TARGET tavrimo_session_bus)
+  string(APPEND TAVRIMO_BACKEND_DECLARATIONS "std::shared_ptr<void> ShareSessionBus();\n")
+  set(TAVRIMO_SHARED_LOOKUPS "ShareSessionBus()")
+endif()
 configure_file(display_settings/backend_table.cpp.in backend_table.cpp @ONLY)
 add_library(tavrimo_registry STATIC display_settings/backend_registry.cpp
             ${CMAKE_CURRENT_BINARY_DIR}/backend_table.cpp)
 target_include_directories(tavrimo_registry PUBLIC display_settings)
 target_link_libraries(tavrimo_registry PUBLIC ${backend_libraries} PRIVATE tavrimo_warnings)
+if(TARGET tavrimo_session_bus)
+  target_link_libraries(tavrimo_registry PRIVATE tavrimo_session_bus)
+endif()
 
 # fontconfig, which Qt loads anyway, to hand Qt only the window's fonts.
 pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)

@@ -3,6 +3,7 @@
 ChosenBackend ChooseBackend(std::span<const DisplayBackend> backends, const char* choice)
 {
     ChosenBackend chosen;
+    const std::shared_ptr<void> shared = ShareLookups();
     const std::string wanted = choice != nullptr ? choice : "";
     std::string reasons;
     bool known = wanted.empty();

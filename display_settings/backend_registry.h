@@ -29,6 +29,10 @@ std::unique_ptr<DisplaySettings> OpenLayer(bool forced, std::string* why)
 // The layers this build carries, most specific first.
 std::span<const DisplayBackend> CompiledBackends();
 
+// What the layers' look-ups share while ChooseBackend holds it: the session
+// bus, which they then open once between them.
+std::shared_ptr<void> ShareLookups();
+
 struct ChosenBackend {
     std::unique_ptr<DisplaySettings> settings;  // never null
     std::string name;                           // empty when none could be used

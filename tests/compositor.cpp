@@ -6,12 +6,17 @@
 #include <regex>
 #include <thread>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include <gio/gio.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "gio_bus.h"
@@ -71,6 +76,87 @@ SessionBus::SessionBus(const std::vector<std::string>& asUser)
 }
 
 SessionBus::~SessionBus() { StopProcess(pid_); }
+
+MuteBus::MuteBus(bool authenticates) : authenticates_(authenticates), path_(dir_.Path() + "/bus")
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path_.size() >= sizeof addr.sun_path || pipe(stop_) != 0) return;
+    std::memcpy(addr.sun_path, path_.c_str(), path_.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
+        close(fd);
+        return;
+    }
+    listener_ = fd;
+    thread_ = std::thread(&MuteBus::Serve, this);
+}
+
+MuteBus::~MuteBus()
+{
+    if (thread_.joinable()) {
+        const char byte = 0;
+        if (write(stop_[1], &byte, 1) == 1) thread_.join();
+        else thread_.detach();
+    }
+    for (int fd : {listener_, stop_[0], stop_[1]})
+        if (fd >= 0) close(fd);
+}
+
+// Accepts every client; with authenticates_, answers the authentication
+// lines as a bus does (EXTERNAL, file descriptors agreed), then reads on.
+void MuteBus::Serve()
+{
+    struct Client {
+        int fd;
+        std::string lines;
+        bool begun = false;
+    };
+    std::vector<Client> clients;
+    for (;;) {
+        std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+        for (const Client& c : clients) fds.push_back({c.fd, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
+        if (fds[0].revents != 0) break;
+        if (fds[1].revents & POLLIN) {
+            const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                clients.push_back({fd, "", false});
+                ++connections_;
+            }
+        }
+        for (size_t i = 2; i < fds.size(); ++i) {
+            if (fds[i].revents == 0) continue;
+            Client& c = clients[i - 2];
+            char buf[4096];
+            const ssize_t n = read(c.fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(c.fd);
+                c.fd = -1;
+                continue;
+            }
+            if (!authenticates_ || c.begun) continue;
+            c.lines.append(buf, static_cast<size_t>(n));
+            for (size_t end; !c.begun && (end = c.lines.find("\r\n")) != std::string::npos;) {
+                std::string line = c.lines.substr(0, end);
+                c.lines.erase(0, end + 2);
+                if (!line.empty() && line[0] == '\0') line.erase(0, 1);
+                std::string answer;
+                if (line.starts_with("AUTH EXTERNAL"))
+                    answer = "OK 0123456789abcdef0123456789abcdef";
+                else if (line.starts_with("AUTH")) answer = "REJECTED EXTERNAL";
+                else if (line == "NEGOTIATE_UNIX_FD") answer = "AGREE_UNIX_FD";
+                else if (line == "BEGIN") c.begun = true;
+                else answer = "ERROR";
+                answer += answer.empty() ? "" : "\r\n";
+                if (!answer.empty() && write(c.fd, answer.data(), answer.size()) < 0) break;
+            }
+        }
+        std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
+    }
+    for (const Client& c : clients) close(c.fd);
+}
 
 bool SessionBus::WaitForName(const std::string& name, int timeoutMs) const
 {

@@ -4,8 +4,10 @@
 // Each has its own runtime and config folders and is stopped with the object.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 #include "xvnc.h"
@@ -29,6 +31,32 @@ public:
 private:
     pid_t pid_ = -1;
     std::string address_;
+};
+
+// A bus that never answers a message, on a socket of its own: with
+// authenticates, it lets clients authenticate first (so that they hang in
+// the bus's Hello); without, it says nothing at all.
+class MuteBus {
+public:
+    explicit MuteBus(bool authenticates);
+    ~MuteBus();
+    MuteBus(const MuteBus&) = delete;
+    MuteBus& operator=(const MuteBus&) = delete;
+    bool Running() const { return listener_ >= 0; }
+    std::string Address() const { return "unix:path=" + path_; }
+    // How many clients have connected so far.
+    int Connections() const { return connections_; }
+
+private:
+    void Serve();
+
+    bool authenticates_;
+    TempDir dir_;
+    std::string path_;
+    int listener_ = -1;
+    int stop_[2] = {-1, -1};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
 };
 
 // Waits until name has an owner on the bus at address; false after timeoutMs.

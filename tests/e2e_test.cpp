@@ -9,6 +9,7 @@
 
 #include <sys/wait.h>
 
+#include "compositor.h"
 #include "xvnc.h"
 
 namespace {
@@ -219,6 +220,36 @@ TEST(NoDisplay, EndsWithOneClearLineAndStatusOne)
         EXPECT_EQ(text.rfind("tavrimo: cannot open display", 0), 0u) << text;
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     }
+}
+
+// A session bus that takes the connection and never answers the bus's Hello
+// holds the window back by one bounded wait, not GLib's 25 s per look-up.
+TEST(MuteSessionBus, TheWindowShowsWithinTwoSecondsOfTheTimeWithAWorkingBus)
+{
+    XvncServer server;
+    SessionBus working;
+    MuteBus mute(true);
+    ASSERT_TRUE(server.Running() && working.Running() && mute.Running());
+    TempDir config;
+    const auto timeToWindow = [&](const std::string& bus) {
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t app = SpawnCommand({TAVRIMO_BINARY},
+                                       {server.DisplayEnv(), "XDG_CONFIG_HOME=" + config.Path(),
+                                        "QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=",
+                                        "DBUS_SESSION_BUS_ADDRESS=" + bus},
+                                       config.Path() + "/stderr");
+        const CommandResult found = server.Run({"timeout", "60", "xdotool", "search", "--sync",
+                                                "--onlyvisible", "--name", "^Tavrimo$"});
+        const auto took = std::chrono::steady_clock::now() - start;
+        StopProcess(app);
+        EXPECT_EQ(found.status, 0) << "no window with the bus at " << bus;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
+    };
+    const auto normal = timeToWindow(working.Address());
+    const auto muted = timeToWindow(mute.Address());
+    EXPECT_LT(muted - normal, 2s) << "with a working bus " << normal.count() << " ms, with one "
+                                  << "that never answers Hello " << muted.count() << " ms";
+    EXPECT_EQ(mute.Connections(), 1);
 }
 
 TEST_F(EndToEnd, ServerDeathEndsTheProgramWithinASecond)

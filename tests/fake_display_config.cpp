@@ -22,6 +22,13 @@ constexpr const char* kInterface = R"xml(
   </interface>
 </node>)xml";
 
+GVariant* ParseState(const std::string& state)
+{
+    return g_variant_parse(
+        G_VARIANT_TYPE("(a((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv})"), state.c_str(),
+        nullptr, nullptr, nullptr);
+}
+
 }  // namespace
 
 struct FakeDisplayConfig::Shared {
@@ -104,9 +111,7 @@ void FakeDisplayConfig::Run(std::string address, std::string state)
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, nullptr);
-    shared.state = g_variant_parse(
-        G_VARIANT_TYPE("(a((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv})"), state.c_str(),
-        nullptr, nullptr, nullptr);
+    shared.state = ParseState(state);
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kInterface, nullptr);
     const GDBusInterfaceVTable vtable = {HandleCall, nullptr, nullptr, {}};
     bool owned = false;
@@ -159,6 +164,19 @@ void FakeDisplayConfig::Refuse(int count, const std::string& message, bool moveS
     shared_->refusals = count;
     shared_->message = message;
     shared_->moveSerial = moveSerial;
+}
+
+bool FakeDisplayConfig::SetState(const std::string& state)
+{
+    GVariant* parsed = ParseState(state);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (parsed == nullptr || shared_ == nullptr) {
+        if (parsed != nullptr) g_variant_unref(parsed);
+        return false;
+    }
+    g_variant_unref(shared_->state);
+    shared_->state = parsed;
+    return true;
 }
 
 std::vector<std::string> FakeDisplayConfig::Calls()

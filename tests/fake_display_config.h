@@ -23,6 +23,8 @@ public:
     // Refuses the next count calls with AccessDenied and message; with
     // moveSerial, as a configuration changed meanwhile would, the serial moves.
     void Refuse(int count, const std::string& message, bool moveSerial);
+    // Answers GetCurrentState with state from now on; false where it does not parse.
+    bool SetState(const std::string& state);
     // Each ApplyMonitorsConfig's parameters, printed.
     std::vector<std::string> Calls();
 

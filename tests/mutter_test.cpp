@@ -446,6 +446,85 @@ TEST(MutterFake, AStaleSerialIsRetriedAnyOtherAccessDeniedFailsAtOnce)
         << layer.ApplyError();
 }
 
+// Whoever owns the name may send any state of the right type: one that cannot
+// be is refused, when read at start and when read again at OK, and nothing
+// is sent.
+TEST(MutterFake, AStateThatCannotBeIsRefusedAtStartAndAtOk)
+{
+    const auto monitor = [](const std::string& connector, const std::string& secondMode) {
+        return "(('" + connector + "', 'V', 'P', 'S'), [('1920x1080@60.000', 1920, 1080, 60.0, "
+               "1.0, [1.0], {'is-current': <true>}), " + secondMode + "], @a{sv} {})";
+    };
+    const std::string mode720 = "('1280x720@60.000', 1280, 720, 60.0, 1.0, [1.0], @a{sv} {})";
+    const auto logical = [](const std::string& x, const std::string& scale,
+                            const std::string& transform, const std::string& specs) {
+        return "(" + x + ", 0, " + scale + ", uint32 " + transform + ", " +
+               (x == "0" ? "true" : "false") + ", @a(ssss) [" + specs + "], @a{sv} {})";
+    };
+    const std::string dp1 = "('DP-1', 'V', 'P', 'S')";
+    const auto state = [&](const std::string& monitors, const std::string& logicals) {
+        return "([" + monitors + "], [" + logicals + "], @a{sv} {})";
+    };
+    const std::string good = state(monitor("DP-1", mode720), logical("0", "1.0", "0", dp1));
+    const struct {
+        const char* name;
+        std::string state;
+    } cases[] = {
+        {"a logical monitor without monitors",
+         state(monitor("DP-1", mode720),
+               logical("0", "1.0", "0", dp1) + ", " + logical("1920", "1.0", "0", ""))},
+        {"a monitor referenced but not listed",
+         state(monitor("DP-1", mode720),
+               logical("0", "1.0", "0", dp1) + ", " +
+                   logical("1920", "1.0", "0", "('HDMI-9', 'V', 'P', 'S')"))},
+        {"a connector listed twice",
+         state(monitor("DP-1", mode720) + ", " + monitor("DP-1", mode720),
+               logical("0", "1.0", "0", dp1))},
+        {"a monitor in two logical monitors",
+         state(monitor("DP-1", mode720),
+               logical("0", "1.0", "0", dp1) + ", " + logical("1920", "1.0", "0", dp1))},
+        {"a mode listed twice",
+         state(monitor("DP-1", "('1920x1080@60.000', 1920, 1080, 60.0, 1.0, [1.0], @a{sv} {})"),
+               logical("0", "1.0", "0", dp1))},
+        {"a mode of zero width",
+         state(monitor("DP-1", "('0x720', 0, 720, 60.0, 1.0, [1.0], @a{sv} {})"),
+               logical("0", "1.0", "0", dp1))},
+        {"a mode of negative height",
+         state(monitor("DP-1", "('1280x-720', 1280, -720, 60.0, 1.0, [1.0], @a{sv} {})"),
+               logical("0", "1.0", "0", dp1))},
+        {"a mode at NaN Hz",
+         state(monitor("DP-1", "('1280x720@nan', 1280, 720, nan, 1.0, [1.0], @a{sv} {})"),
+               logical("0", "1.0", "0", dp1))},
+        {"a mode with a NaN scale",
+         state(monitor("DP-1", "('1280x720@60.000', 1280, 720, 60.0, 1.0, [nan], @a{sv} {})"),
+               logical("0", "1.0", "0", dp1))},
+        {"a logical monitor at a NaN scale",
+         state(monitor("DP-1", mode720), logical("0", "nan", "0", dp1))},
+        {"a logical monitor at scale 0",
+         state(monitor("DP-1", mode720), logical("0", "0.0", "0", dp1))},
+        {"a transform that does not exist",
+         state(monitor("DP-1", mode720), logical("0", "1.0", "9", dp1))},
+    };
+    SessionBus bus;
+    FakeDisplayConfig mutter(bus.Address(), good);
+    ASSERT_TRUE(mutter.Running());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(mutter.SetState(good));
+        MutterDisplaySettings layer(bus.Address().c_str());
+        const auto modes = Enumerate(layer);
+        ASSERT_EQ(modes.size(), 2u) << layer.Error();
+        ASSERT_TRUE(mutter.SetState(c.state)) << c.state;
+        EXPECT_EQ(layer.ChangeDisplaySettingsA(&modes[1], 0), dsp::kDispChangeFailed);
+        EXPECT_NE(layer.ApplyError().find("cannot be"), std::string::npos) << layer.ApplyError();
+
+        MutterDisplaySettings atStart(bus.Address().c_str());
+        EXPECT_NE(atStart.Error().find("cannot be"), std::string::npos) << atStart.Error();
+        EXPECT_TRUE(Enumerate(atStart).empty());
+    }
+    EXPECT_TRUE(mutter.Calls().empty()) << mutter.Calls().front();
+}
+
 TEST(MutterX11, ListsAndSwitchesTheXServersModes)
 {
     if (!InstalledMutter().x11) GTEST_SKIP() << "this Mutter has no X11 backend";

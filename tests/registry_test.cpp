@@ -2,6 +2,7 @@
 // real ones on real sessions.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -114,6 +115,26 @@ TEST_F(RealSessions, WithoutASessionBusNoBusIsStartedAndRandRServes)
     else unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(chosen.name, "x11");
     EXPECT_FALSE(std::filesystem::exists(marker)) << "dbus-launch ran";
+}
+
+// A bus that never answers costs the look-ups at start one bounded wait on one
+// connection, whether it hangs in authentication or in the bus's Hello.
+TEST_F(RealSessions, AMuteBusCostsTheLookUpsOneConnectionAndOneSecond)
+{
+    XvncServer x;
+    ASSERT_TRUE(x.Running());
+    for (const bool authenticates : {false, true}) {
+        SCOPED_TRACE(authenticates ? "mute after authentication" : "mute from the start");
+        MuteBus bus(authenticates);
+        ASSERT_TRUE(bus.Running());
+        Use(x.Display(), bus.Address());
+        const auto start = std::chrono::steady_clock::now();
+        const ChosenBackend chosen = ChooseBackend(CompiledBackends(), nullptr);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(chosen.name, "x11");
+        EXPECT_LT(took, std::chrono::milliseconds(2500));
+        EXPECT_EQ(bus.Connections(), 1);
+    }
 }
 
 TEST_F(RealSessions, XwaylandWithoutABackendListsNothingAndWritesNothing)

@@ -39,11 +39,10 @@ bool CurrentDesktopIs(const char* desktop)
 
 X11Desktop DetectX11Desktop(std::string* why)
 {
-    const BusConnection bus = OpenBus(nullptr, kBusTimeoutMs, why);
+    const BusConnection bus = SessionBus(why);
     if (!bus) return X11Desktop::None;
     const bool xfce = HasOwner(bus.get(), "org.xfce.SettingsDaemon");
     const bool mate = HasOwner(bus.get(), "org.mate.SettingsDaemon");
-    g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
     if (xfce && mate) return CurrentDesktopIs("MATE") ? X11Desktop::Mate : X11Desktop::Xfce;
     if (xfce) return X11Desktop::Xfce;
     if (mate) return X11Desktop::Mate;
