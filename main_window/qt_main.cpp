@@ -35,6 +35,26 @@ QByteArray ChoosePlatform()
     return !x11.isEmpty() ? x11 : !wayland.isEmpty() ? wayland : platform;
 }
 
+// The window's look is the program's own in every session: Qt loads no
+// desktop's platform theme or style, so their palettes, fonts and metrics
+// never reach it and their libraries are never mapped. Scaling is Qt's and
+// the display's (QT_SCALE_FACTOR, Xft.dpi, an output's scale), not the theme's.
+void LeaveTheDesktopLookOut()
+{
+    qunsetenv("QT_QPA_PLATFORMTHEME");
+    qunsetenv("QT_STYLE_OVERRIDE");
+    QGuiApplication::setDesktopSettingsAware(false);
+}
+
+// On Wayland the window draws in software into shared memory: without this
+// Qt loads its EGL client-buffer integration, and Mesa with it, for nothing.
+void LeaveGraphicsIntegrationOut(const QByteArray& platform)
+{
+    constexpr char kIntegration[] = "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION";
+    if (platform.contains("wayland") && !qEnvironmentVariableIsSet(kIntegration))
+        qputenv(kIntegration, "none");
+}
+
 // Qt's own lines while the application starts, held back: when no display
 // opens, the program's one line says so instead.
 QStringList g_held;
@@ -57,6 +77,8 @@ int main(int argc, char* argv[])
     // fontconfig reads its configuration and fonts while Qt starts: Qt first
     // asks it for a font when the window's list is laid out. Qt draws the
     // title bar itself on Wayland, where the compositor does not.
+    LeaveTheDesktopLookOut();
+    LeaveGraphicsIntegrationOut(qgetenv("QT_QPA_PLATFORM"));
     std::jthread fonts(UseWindowFontsOnly, !qgetenv("QT_QPA_PLATFORM").startsWith("xcb"));
     const QtMessageHandler previous = qInstallMessageHandler(Hold);
     GuardedApplication app(argc, argv);

@@ -27,17 +27,20 @@ QRect ToRect(const form::Box& b) { return QRect(b.left, b.top, b.width, b.height
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// Qt has no character-set choice: the families all cover Big5.
+// Qt has no character-set choice: the families all cover Big5. Every
+// attribute is the font's own, none inherited from the application's font:
+// a style name or stretch that a session gives that font would match none of
+// the window's faces.
 QFont ToFont(const form::Font& f, QFont::StyleHint hint = QFont::AnyStyle)
 {
-    QFont font;
     QStringList families;
     for (const char* family : f.families)
         if (family != nullptr) families.append(Text(family));
-    font.setFamilies(families);
+    QFont font(families);
     font.setStyleHint(hint);
     font.setPointSizeF(f.hundredthsOfPoint / 100.0);
     font.setWeight(QFont::Normal);
+    font.setResolveMask(QFont::AllPropertiesResolved);
     return font;
 }
 
