@@ -1,4 +1,6 @@
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QVersionNumber>
 #include <QStringList>
 
 #include <cstdio>
@@ -11,6 +13,9 @@
 #include "qt_fonts.h"
 #include "qt_main_form.h"
 #include "tavrimo_version.h"
+#ifdef TAVRIMO_WITH_WAYLAND
+#include "wayland_connection.h"
+#endif
 
 namespace {
 
@@ -46,13 +51,22 @@ void LeaveTheDesktopLookOut()
     QGuiApplication::setDesktopSettingsAware(false);
 }
 
-// On Wayland the window draws in software into shared memory: without this
-// Qt loads its EGL client-buffer integration, and Mesa with it, for nothing.
-void LeaveGraphicsIntegrationOut(const QByteArray& platform)
+// The window draws in software into shared memory. Qt before 6.8 asks its
+// EGL client-buffer integration whether it may draw a title bar on Wayland,
+// loading that integration and Mesa with it for nothing; where the compositor
+// draws title bars itself (xdg-decoration), Qt is told to draw none and never
+// asks. Where it does not (GNOME), Qt's own title bar needs the answer.
+void LeaveGraphicsIntegrationOut([[maybe_unused]] const QByteArray& platform)
 {
-    constexpr char kIntegration[] = "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION";
-    if (platform.contains("wayland") && !qEnvironmentVariableIsSet(kIntegration))
-        qputenv(kIntegration, "none");
+#ifdef TAVRIMO_WITH_WAYLAND
+    if (!platform.startsWith("wayland") || QLibraryInfo::version() >= QVersionNumber(6, 8) ||
+        qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION") ||
+        qEnvironmentVariableIsSet("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"))
+        return;
+    const WaylandConnection compositor;
+    if (compositor.Ok() && compositor.Find("zxdg_decoration_manager_v1") != nullptr)
+        qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+#endif
 }
 
 // Qt's own lines while the application starts, held back: when no display
