@@ -260,6 +260,10 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       settings_(settings)
 {
+    // Before any control exists: where a screen reader is listening, Qt 6.8
+    // and later make the window's accessible object as its first child comes.
+    static const bool installed = (QAccessible::installFactory(&FormAccessible::Create), true);
+    (void)installed;
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(Text(form::kCaption));
     setFixedSize(form::kClientWidth, form::kClientHeight);
@@ -313,8 +317,6 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     // the dark copy of the engraved caption, the etched lines and the logo.
     for (QWidget* w : {static_cast<QWidget*>(Lab[0]), Line1, Line2, static_cast<QWidget*>(wrkLogo)})
         w->setProperty(kDecoration, true);
-    static const bool installed = (QAccessible::installFactory(&FormAccessible::Create), true);
-    (void)installed;
 
     setTabOrder(DspList, SetDSP);
     DspList->setFocus(Qt::OtherFocusReason);
