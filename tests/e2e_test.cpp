@@ -324,6 +324,47 @@ TEST(DesktopLook, TheWindowIsThePlainOneInEverySession)
     }
 }
 
+// The scale a session sets still scales the whole window in a Plasma session,
+// whose own settings the window leaves out.
+TEST(DesktopLook, TheSessionsScaleStillScalesTheWholeWindow)
+{
+    const struct {
+        const char* name;
+        const char* xftDpi;  // the X resource, or null
+        std::vector<std::string> env;
+        const char* geometry;  // as xdotool prints it
+    } cases[] = {
+        {"Xft.dpi 144", "144", {}, "630x362"},
+        {"QT_SCALE_FACTOR 2", nullptr, {"QT_SCALE_FACTOR=2"}, "840x482"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        XvncServer server;
+        ASSERT_TRUE(server.Running()) << "Xvnc did not start";
+        if (c.xftDpi != nullptr) {
+            const std::string resource = std::string("Xft.dpi: ") + c.xftDpi;
+            ASSERT_EQ(RunCommand({"sh", "-c", "echo '" + resource + "' | xrdb -merge"},
+                                 {server.DisplayEnv()}).status, 0);
+        }
+        TempDir config;
+        std::vector<std::string> env = {server.DisplayEnv(), "XDG_CONFIG_HOME=" + config.Path(),
+                                        "QT_QPA_PLATFORM=xcb", "XDG_CURRENT_DESKTOP=KDE",
+                                        "KDE_SESSION_VERSION=6", "KDE_FULL_SESSION=true"};
+        env.insert(env.end(), c.env.begin(), c.env.end());
+        const pid_t app = SpawnCommand({TAVRIMO_BINARY}, env, config.Path() + "/stderr");
+        const CommandResult found = server.Run({"timeout", "20", "xdotool", "search", "--sync",
+                                                "--onlyvisible", "--name", "^Tavrimo$"});
+        const CommandResult geometry =
+            found.status == 0
+                ? server.Run({"xdotool", "getwindowgeometry", found.out.substr(0, found.out.find('\n'))})
+                : CommandResult{};
+        StopProcess(app);
+        ASSERT_EQ(found.status, 0) << "the window did not appear";
+        EXPECT_NE(geometry.out.find(std::string("Geometry: ") + c.geometry), std::string::npos)
+            << geometry.out;
+    }
+}
+
 TEST_F(EndToEnd, ServerDeathEndsTheProgramWithinASecond)
 {
     server.Kill();
