@@ -1,5 +1,6 @@
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QPixmap>
 #include <QVersionNumber>
 #include <QStringList>
 
@@ -108,8 +109,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tavrimo"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIMO_VERSION));
     QIcon icon;
-    icon.addFile(QStringLiteral(":/tavrimo-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/tavrimo-32.png"), QSize(32, 32));
+    icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-16.png"), "png"));
+    icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-32.png"), "png"));
     QApplication::setWindowIcon(icon);
 
     const ChosenBackend backend =

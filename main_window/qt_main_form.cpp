@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QImageReader>
 #include <QPixmap>
 #include <QMouseEvent>
 #include <QPainter>
@@ -156,6 +157,14 @@ bool IsNavigationKey(int key)
 }
 
 }  // namespace
+
+QPixmap ReadOwnImage(const QString& path, const char* format)
+{
+    QImageReader reader(path, format);
+    // Recognising it would load every plugin to ask each whether it is theirs.
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
 
 DspListWidget::DspListWidget(QWidget* parent) : QListWidget(parent)
 {
@@ -308,7 +317,7 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     wrkLogo = new QLabel(this);
     wrkLogo->setObjectName(QStringLiteral("wrkLogo"));
     wrkLogo->setGeometry(ToRect(form::kWrkLogo));
-    wrkLogo->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
+    wrkLogo->setPixmap(ReadOwnImage(QStringLiteral(":/logo.bmp"), "bmp"));
     wrkLogo->setScaledContents(false);
     wrkLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Lab[1] = EngravedLabel(this, 1, window);
