@@ -75,6 +75,18 @@ std::string XmlEscaped(const std::string& text)
     return out;
 }
 
+// Whether config holds a file of some family of each of fonts.
+bool HoldsEach(FcConfig* config, const std::vector<FontFamilies>& fonts)
+{
+    for (const FontFamilies& families : fonts) {
+        bool found = false;
+        for (const std::string& family : families)
+            found = found || !FilesOfFamily(config, family).empty();
+        if (!found) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<FontFamilies> WindowFonts()
@@ -129,13 +141,20 @@ void UseWindowFontsOnly(bool qtDrawsTitle)
 {
     const char* own = std::getenv("FONTCONFIG_FILE");
     if (own != nullptr && *own != '\0') return;
-    const std::unique_ptr<FcConfig, ConfigDeleter> config(FcInitLoadConfigAndFonts());
+    std::unique_ptr<FcConfig, ConfigDeleter> config(FcInitLoadConfigAndFonts());
     if (!config) return;
     // Matching a family against every font takes a few milliseconds: only
     // where the face is drawn.
-    KeepOnlyFontsOf(config.get(), WindowFonts(),
-                    qtDrawsTitle ? std::vector<std::string>{kQtDefaultFamily}
-                                 : std::vector<std::string>{});
+    const std::vector<FontFamilies> fonts = WindowFonts();
+    const bool narrowed = KeepOnlyFontsOf(config.get(), fonts,
+                                          qtDrawsTitle ? std::vector<std::string>{kQtDefaultFamily}
+                                                       : std::vector<std::string>{});
+    // A set that lost the window's fonts would have Qt draw every character
+    // as an empty box: Qt gets every font instead.
+    if (narrowed && !HoldsEach(config.get(), fonts)) {
+        config.reset(FcInitLoadConfigAndFonts());
+        if (!config) return;
+    }
     // Kept whole or narrowed, it is the one Qt would have loaded: Qt's own
     // start of fontconfig then finds it ready. The library holds a reference.
     FcConfigSetCurrent(config.get());

@@ -41,6 +41,10 @@ QFont ToFont(const form::Font& f, QFont::StyleHint hint = QFont::AnyStyle)
     font.setStyleHint(hint);
     font.setPointSizeF(f.hundredthsOfPoint / 100.0);
     font.setWeight(QFont::Normal);
+    // Drawn as fontconfig draws it by default, whatever Xft resources a
+    // session sets: grey antialiasing, slight hinting.
+    font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
+    font.setHintingPreference(QFont::PreferVerticalHinting);
     font.setResolveMask(QFont::AllPropertiesResolved);
     return font;
 }

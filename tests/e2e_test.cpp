@@ -247,6 +247,7 @@ struct DesktopSession {
     const char* name;
     std::vector<std::string> env;
     std::vector<std::pair<const char*, const char*>> files;  // path under the config folder, text
+    const char* xResources = nullptr;  // merged into the server's for this session
 };
 
 // Plasma's settings as a Plasma 6 session has them: fonts the window does not
@@ -282,7 +283,11 @@ TEST(DesktopLook, TheWindowIsThePlainOneInEverySession)
         {"Plasma", {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=6", "KDE_FULL_SESSION=true"},
          {{"kdeglobals", kKdeGlobals}}},
         {"qt6ct", {"QT_QPA_PLATFORMTHEME=qt6ct"}, {{"qt6ct/qt6ct.conf", kQt6ct}}},
+        {"started from /", {}, {}},
         {"style override", {"QT_STYLE_OVERRIDE=Windows"}, {}},
+        // As Plasma's font settings set them on X11 and Xwayland.
+        {"Xft subpixel order and full hinting", {}, {},
+         "Xft.dpi: 96\nXft.antialias: 1\nXft.hinting: 1\nXft.hintstyle: hintfull\nXft.rgba: rgb\n"},
     };
     WindowImage plain;
     std::string plainRead;
@@ -294,12 +299,20 @@ TEST(DesktopLook, TheWindowIsThePlainOneInEverySession)
             std::filesystem::create_directories(file.parent_path());
             std::ofstream(file) << text;
         }
+        if (s.xResources != nullptr) {
+            std::ofstream(config.Path() + "/resources") << s.xResources;
+            ASSERT_EQ(server.Run({"xrdb", "-merge", config.Path() + "/resources"}).status, 0);
+        }
         std::vector<std::string> env = {server.DisplayEnv(), "XDG_CONFIG_HOME=" + config.Path(),
                                         "QT_QPA_PLATFORM=xcb"};
         const std::vector<std::string> a11y = atspi.Env();
         env.insert(env.end(), a11y.begin(), a11y.end());
         env.insert(env.end(), s.env.begin(), s.env.end());
-        const pid_t app = SpawnCommand({TAVRIMO_BINARY}, env, config.Path() + "/stderr");
+        // The plain window starts in a folder of its own; the sessions' start
+        // in /, as a desktop's launcher starts programs.
+        const std::string folder = plain.pixels.empty() ? config.Path() : "/";
+        const pid_t app = SpawnCommand({"env", "-C", folder, TAVRIMO_BINARY}, env,
+                                       config.Path() + "/stderr");
         const CommandResult found = server.Run({"timeout", "20", "xdotool", "search", "--sync",
                                                 "--onlyvisible", "--name", "^Tavrimo$"});
         const WindowImage image =
@@ -308,6 +321,7 @@ TEST(DesktopLook, TheWindowIsThePlainOneInEverySession)
         const CommandResult read = RunCommand({"timeout", "30", "/usr/bin/python3", "-c", kReadWindow},
                                               {"DBUS_SESSION_BUS_ADDRESS=" + bus.Address()});
         StopProcess(app);
+        if (s.xResources != nullptr) server.Run({"xrdb", "-remove"});
         ASSERT_EQ(found.status, 0) << "the window did not appear";
         ASSERT_FALSE(image.pixels.empty()) << "the window could not be read";
         EXPECT_EQ(read.status, 0) << read.out;
