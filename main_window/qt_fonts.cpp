@@ -121,17 +121,14 @@ bool KeepOnlyFontsOf(FcConfig* config, const std::vector<FontFamilies>& fonts,
     for (const std::string& name : matched)
         if (std::string file = MatchedFile(config, name); !file.empty()) keep.insert(file);
 
-    // fontconfig's own font selection, so that its other rules (those that
-    // reject bitmap faces, say) still apply to the files kept. Folders are
-    // judged by the same globs as files, so the kept files' folders stay in.
-    std::set<std::string> accepted = keep;
-    for (const std::string& file : keep)
-        for (auto slash = file.rfind('/'); slash != std::string::npos && slash > 0;
-             slash = file.rfind('/', slash - 1))
-            accepted.insert(file.substr(0, slash));
+    // fontconfig's own font selection, by each font's file name. Not by
+    // <glob>: fontconfig 2.15 and later take a glob as a path against the
+    // working folder, and started from / Debian testing's accepted no font.
     std::string xml = "<?xml version=\"1.0\"?><fontconfig><selectfont><acceptfont>";
-    for (const std::string& path : accepted) xml += "<glob>" + XmlEscaped(path) + "</glob>";
-    xml += "</acceptfont><rejectfont><glob>*</glob></rejectfont></selectfont></fontconfig>";
+    for (const std::string& file : keep)
+        xml += "<pattern><patelt name=\"file\"><string>" + XmlEscaped(file) +
+               "</string></patelt></pattern>";
+    xml += "</acceptfont><rejectfont><pattern/></rejectfont></selectfont></fontconfig>";
     return FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(xml.c_str()),
                                           FcTrue) &&
            FcConfigBuildFonts(config);
