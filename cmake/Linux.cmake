@@ -185,6 +185,11 @@ qt_add_resources(tavrimo_qt_form art PREFIX / BASE resources FILES
 add_executable(tavrimo main_window/qt_main.cpp)
 target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_registry tavrimo_version
                       tavrimo_warnings)
+if(TARGET tavrimo_wayland)
+  # To ask the compositor whether it draws title bars before Qt starts.
+  target_link_libraries(tavrimo PRIVATE tavrimo_wayland)
+  target_compile_definitions(tavrimo PRIVATE TAVRIMO_WITH_WAYLAND)
+endif()
 
 # For scripts/bench: the chosen layer's switch, timed in process.
 add_executable(bench_layer EXCLUDE_FROM_ALL tools/bench/bench_layer.cpp)

@@ -75,6 +75,18 @@ std::string XmlEscaped(const std::string& text)
     return out;
 }
 
+// Whether config holds a file of some family of each of fonts.
+bool HoldsEach(FcConfig* config, const std::vector<FontFamilies>& fonts)
+{
+    for (const FontFamilies& families : fonts) {
+        bool found = false;
+        for (const std::string& family : families)
+            found = found || !FilesOfFamily(config, family).empty();
+        if (!found) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<FontFamilies> WindowFonts()
@@ -109,17 +121,14 @@ bool KeepOnlyFontsOf(FcConfig* config, const std::vector<FontFamilies>& fonts,
     for (const std::string& name : matched)
         if (std::string file = MatchedFile(config, name); !file.empty()) keep.insert(file);
 
-    // fontconfig's own font selection, so that its other rules (those that
-    // reject bitmap faces, say) still apply to the files kept. Folders are
-    // judged by the same globs as files, so the kept files' folders stay in.
-    std::set<std::string> accepted = keep;
-    for (const std::string& file : keep)
-        for (auto slash = file.rfind('/'); slash != std::string::npos && slash > 0;
-             slash = file.rfind('/', slash - 1))
-            accepted.insert(file.substr(0, slash));
+    // fontconfig's own font selection, by each font's file name. Not by
+    // <glob>: fontconfig 2.15 and later take a glob as a path against the
+    // working folder, and started from / Debian testing's accepted no font.
     std::string xml = "<?xml version=\"1.0\"?><fontconfig><selectfont><acceptfont>";
-    for (const std::string& path : accepted) xml += "<glob>" + XmlEscaped(path) + "</glob>";
-    xml += "</acceptfont><rejectfont><glob>*</glob></rejectfont></selectfont></fontconfig>";
+    for (const std::string& file : keep)
+        xml += "<pattern><patelt name=\"file\"><string>" + XmlEscaped(file) +
+               "</string></patelt></pattern>";
+    xml += "</acceptfont><rejectfont><pattern/></rejectfont></selectfont></fontconfig>";
     return FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(xml.c_str()),
                                           FcTrue) &&
            FcConfigBuildFonts(config);
@@ -129,13 +138,20 @@ void UseWindowFontsOnly(bool qtDrawsTitle)
 {
     const char* own = std::getenv("FONTCONFIG_FILE");
     if (own != nullptr && *own != '\0') return;
-    const std::unique_ptr<FcConfig, ConfigDeleter> config(FcInitLoadConfigAndFonts());
+    std::unique_ptr<FcConfig, ConfigDeleter> config(FcInitLoadConfigAndFonts());
     if (!config) return;
     // Matching a family against every font takes a few milliseconds: only
     // where the face is drawn.
-    KeepOnlyFontsOf(config.get(), WindowFonts(),
-                    qtDrawsTitle ? std::vector<std::string>{kQtDefaultFamily}
-                                 : std::vector<std::string>{});
+    const std::vector<FontFamilies> fonts = WindowFonts();
+    const bool narrowed = KeepOnlyFontsOf(config.get(), fonts,
+                                          qtDrawsTitle ? std::vector<std::string>{kQtDefaultFamily}
+                                                       : std::vector<std::string>{});
+    // A set that lost the window's fonts would have Qt draw every character
+    // as an empty box: Qt gets every font instead.
+    if (narrowed && !HoldsEach(config.get(), fonts)) {
+        config.reset(FcInitLoadConfigAndFonts());
+        if (!config) return;
+    }
     // Kept whole or narrowed, it is the one Qt would have loaded: Qt's own
     // start of fontconfig then finds it ready. The library holds a reference.
     FcConfigSetCurrent(config.get());

@@ -1,4 +1,7 @@
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QPixmap>
+#include <QVersionNumber>
 #include <QStringList>
 
 #include <cstdio>
@@ -11,6 +14,9 @@
 #include "qt_fonts.h"
 #include "qt_main_form.h"
 #include "tavrimo_version.h"
+#ifdef TAVRIMO_WITH_WAYLAND
+#include "wayland_connection.h"
+#endif
 
 namespace {
 
@@ -35,6 +41,35 @@ QByteArray ChoosePlatform()
     return !x11.isEmpty() ? x11 : !wayland.isEmpty() ? wayland : platform;
 }
 
+// The window's look is the program's own in every session: Qt loads no
+// desktop's platform theme or style, so their palettes, fonts and metrics
+// never reach it and their libraries are never mapped. Scaling is Qt's and
+// the display's (QT_SCALE_FACTOR, Xft.dpi, an output's scale), not the theme's.
+void LeaveTheDesktopLookOut()
+{
+    qunsetenv("QT_QPA_PLATFORMTHEME");
+    qunsetenv("QT_STYLE_OVERRIDE");
+    QGuiApplication::setDesktopSettingsAware(false);
+}
+
+// The window draws in software into shared memory. Qt before 6.8 asks its
+// EGL client-buffer integration whether it may draw a title bar on Wayland,
+// loading that integration and Mesa with it for nothing; where the compositor
+// draws title bars itself (xdg-decoration), Qt is told to draw none and never
+// asks. Where it does not (GNOME), Qt's own title bar needs the answer.
+void LeaveGraphicsIntegrationOut([[maybe_unused]] const QByteArray& platform)
+{
+#ifdef TAVRIMO_WITH_WAYLAND
+    if (!platform.startsWith("wayland") || QLibraryInfo::version() >= QVersionNumber(6, 8) ||
+        qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION") ||
+        qEnvironmentVariableIsSet("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"))
+        return;
+    const WaylandConnection compositor;
+    if (compositor.Ok() && compositor.Find("zxdg_decoration_manager_v1") != nullptr)
+        qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+#endif
+}
+
 // Qt's own lines while the application starts, held back: when no display
 // opens, the program's one line says so instead.
 QStringList g_held;
@@ -57,6 +92,8 @@ int main(int argc, char* argv[])
     // fontconfig reads its configuration and fonts while Qt starts: Qt first
     // asks it for a font when the window's list is laid out. Qt draws the
     // title bar itself on Wayland, where the compositor does not.
+    LeaveTheDesktopLookOut();
+    LeaveGraphicsIntegrationOut(qgetenv("QT_QPA_PLATFORM"));
     std::jthread fonts(UseWindowFontsOnly, !qgetenv("QT_QPA_PLATFORM").startsWith("xcb"));
     const QtMessageHandler previous = qInstallMessageHandler(Hold);
     GuardedApplication app(argc, argv);
@@ -72,8 +109,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tavrimo"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIMO_VERSION));
     QIcon icon;
-    icon.addFile(QStringLiteral(":/tavrimo-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/tavrimo-32.png"), QSize(32, 32));
+    icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-16.png"), "png"));
+    icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-32.png"), "png"));
     QApplication::setWindowIcon(icon);
 
     const ChosenBackend backend =

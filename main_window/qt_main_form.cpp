@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QImageReader>
 #include <QPixmap>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,17 +28,24 @@ QRect ToRect(const form::Box& b) { return QRect(b.left, b.top, b.width, b.height
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// Qt has no character-set choice: the families all cover Big5.
+// Qt has no character-set choice: the families all cover Big5. Every
+// attribute is the font's own, none inherited from the application's font:
+// a style name or stretch that a session gives that font would match none of
+// the window's faces.
 QFont ToFont(const form::Font& f, QFont::StyleHint hint = QFont::AnyStyle)
 {
-    QFont font;
     QStringList families;
     for (const char* family : f.families)
         if (family != nullptr) families.append(Text(family));
-    font.setFamilies(families);
+    QFont font(families);
     font.setStyleHint(hint);
     font.setPointSizeF(f.hundredthsOfPoint / 100.0);
     font.setWeight(QFont::Normal);
+    // Drawn as fontconfig draws it by default, whatever Xft resources a
+    // session sets: grey antialiasing, slight hinting.
+    font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
+    font.setHintingPreference(QFont::PreferVerticalHinting);
+    font.setResolveMask(QFont::AllPropertiesResolved);
     return font;
 }
 
@@ -154,6 +162,14 @@ bool IsNavigationKey(int key)
 
 }  // namespace
 
+QPixmap ReadOwnImage(const QString& path, const char* format)
+{
+    QImageReader reader(path, format);
+    // Recognising it would load every plugin to ask each whether it is theirs.
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
 DspListWidget::DspListWidget(QWidget* parent) : QListWidget(parent)
 {
     setItemDelegate(new DspLineDelegate(this));
@@ -257,6 +273,10 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       settings_(settings)
 {
+    // Before any control exists: where a screen reader is listening, Qt 6.8
+    // and later make the window's accessible object as its first child comes.
+    static const bool installed = (QAccessible::installFactory(&FormAccessible::Create), true);
+    (void)installed;
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(Text(form::kCaption));
     setFixedSize(form::kClientWidth, form::kClientHeight);
@@ -301,7 +321,7 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     wrkLogo = new QLabel(this);
     wrkLogo->setObjectName(QStringLiteral("wrkLogo"));
     wrkLogo->setGeometry(ToRect(form::kWrkLogo));
-    wrkLogo->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
+    wrkLogo->setPixmap(ReadOwnImage(QStringLiteral(":/logo.bmp"), "bmp"));
     wrkLogo->setScaledContents(false);
     wrkLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Lab[1] = EngravedLabel(this, 1, window);
@@ -310,8 +330,6 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     // the dark copy of the engraved caption, the etched lines and the logo.
     for (QWidget* w : {static_cast<QWidget*>(Lab[0]), Line1, Line2, static_cast<QWidget*>(wrkLogo)})
         w->setProperty(kDecoration, true);
-    static const bool installed = (QAccessible::installFactory(&FormAccessible::Create), true);
-    (void)installed;
 
     setTabOrder(DspList, SetDSP);
     DspList->setFocus(Qt::OtherFocusReason);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -250,6 +251,162 @@ TEST(MuteSessionBus, TheWindowShowsWithinTwoSecondsOfTheTimeWithAWorkingBus)
     EXPECT_LT(muted - normal, 2s) << "with a working bus " << normal.count() << " ms, with one "
                                   << "that never answers Hello " << muted.count() << " ms";
     EXPECT_EQ(mute.Connections(), 1);
+}
+
+// What a screen reader reads of the window: each control of the window, then
+// each line of the list, one a line as "role: name".
+constexpr char kReadWindow[] = R"(
+import sys, time, pyatspi
+for _ in range(100):
+    apps = [a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "Tavrimo"]
+    if apps and apps[0].childCount and apps[0][0].childCount and apps[0][0][0].childCount:
+        break
+    time.sleep(0.1)
+else:
+    sys.exit("no Tavrimo window with a list on the accessibility bus")
+frame = apps[0][0]
+for c in frame:
+    print(c.getRoleName() + ": " + c.name)
+for line in frame[0]:
+    print(line.getRoleName() + ": " + line.name)
+)";
+
+// A desktop session as the program finds it: what the session sets, and the
+// files its Qt integration reads from XDG_CONFIG_HOME.
+struct DesktopSession {
+    const char* name;
+    std::vector<std::string> env;
+    std::vector<std::pair<const char*, const char*>> files;  // path under the config folder, text
+    const char* xResources = nullptr;  // merged into the server's for this session
+};
+
+// Plasma's settings as a Plasma 6 session has them: fonts the window does not
+// use, a style and a colour scheme of its own.
+constexpr char kKdeGlobals[] = R"([General]
+ColorScheme=BreezeDark
+font=Noto Sans,10,-1,5,400,0,0,0,0,0,0,0,0,0,0,1,Regular
+fixed=Hack,10,-1,5,400,0,0,0,0,0,0,0,0,0,0,1,Regular
+[KDE]
+widgetStyle=Breeze
+)";
+
+// qt6ct with its dark palette and 14-point fonts.
+constexpr char kQt6ct[] = R"([Appearance]
+color_scheme_path=/usr/share/qt6ct/colors/darker.conf
+custom_palette=true
+style=Fusion
+[Fonts]
+fixed="Hack,14,-1,5,400,0,0,0,0,0,0,0,0,0,0,1,Regular"
+general="Noto Sans,14,-1,5,400,0,0,0,0,0,0,0,0,0,0,1,Regular"
+)";
+
+TEST(DesktopLook, TheWindowIsThePlainOneInEverySession)
+{
+    XvncServer server;
+    ASSERT_TRUE(server.Running()) << "Xvnc did not start";
+    SessionBus bus;
+    ASSERT_TRUE(bus.Running()) << "dbus-daemon did not start";
+    const AccessibilityBus atspi(bus.Address());
+    const size_t modes = QueryXrandr(server).modes.size();
+    const DesktopSession sessions[] = {
+        {"plain", {}, {}},
+        {"Plasma", {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=6", "KDE_FULL_SESSION=true"},
+         {{"kdeglobals", kKdeGlobals}}},
+        {"qt6ct", {"QT_QPA_PLATFORMTHEME=qt6ct"}, {{"qt6ct/qt6ct.conf", kQt6ct}}},
+        {"started from /", {}, {}},
+        {"style override", {"QT_STYLE_OVERRIDE=Windows"}, {}},
+        // As Plasma's font settings set them on X11 and Xwayland.
+        {"Xft subpixel order and full hinting", {}, {},
+         "Xft.dpi: 96\nXft.antialias: 1\nXft.hinting: 1\nXft.hintstyle: hintfull\nXft.rgba: rgb\n"},
+    };
+    WindowImage plain;
+    std::string plainRead;
+    for (const DesktopSession& s : sessions) {
+        SCOPED_TRACE(s.name);
+        TempDir config;
+        for (const auto& [path, text] : s.files) {
+            const std::filesystem::path file = std::filesystem::path(config.Path()) / path;
+            std::filesystem::create_directories(file.parent_path());
+            std::ofstream(file) << text;
+        }
+        if (s.xResources != nullptr) {
+            std::ofstream(config.Path() + "/resources") << s.xResources;
+            ASSERT_EQ(server.Run({"xrdb", "-merge", config.Path() + "/resources"}).status, 0);
+        }
+        std::vector<std::string> env = {server.DisplayEnv(), "XDG_CONFIG_HOME=" + config.Path(),
+                                        "QT_QPA_PLATFORM=xcb"};
+        const std::vector<std::string> a11y = atspi.Env();
+        env.insert(env.end(), a11y.begin(), a11y.end());
+        env.insert(env.end(), s.env.begin(), s.env.end());
+        // The plain window starts in a folder of its own; the sessions' start
+        // in /, as a desktop's launcher starts programs.
+        const std::string folder = plain.pixels.empty() ? config.Path() : "/";
+        const pid_t app = SpawnCommand({"env", "-C", folder, TAVRIMO_BINARY}, env,
+                                       config.Path() + "/stderr");
+        const CommandResult found = server.Run({"timeout", "20", "xdotool", "search", "--sync",
+                                                "--onlyvisible", "--name", "^Tavrimo$"});
+        const WindowImage image =
+            found.status == 0 ? ReadWindowImage(server, found.out.substr(0, found.out.find('\n')))
+                              : WindowImage{};
+        const CommandResult read = RunCommand({"timeout", "30", "/usr/bin/python3", "-c", kReadWindow},
+                                              {"DBUS_SESSION_BUS_ADDRESS=" + bus.Address()});
+        StopProcess(app);
+        if (s.xResources != nullptr) server.Run({"xrdb", "-remove"});
+        ASSERT_EQ(found.status, 0) << "the window did not appear";
+        ASSERT_FALSE(image.pixels.empty()) << "the window could not be read";
+        EXPECT_EQ(read.status, 0) << read.out;
+        if (plain.pixels.empty()) {
+            plain = image;
+            plainRead = read.out;
+            EXPECT_EQ(std::count(plainRead.begin(), plainRead.end(), '\n'),
+                      static_cast<long>(3 + modes))
+                << "the list, the button, the caption and every line:\n" << plainRead;
+            continue;
+        }
+        EXPECT_EQ(DifferingPixels(plain, image), 0) << "pixels that differ from the plain window";
+        EXPECT_EQ(read.out, plainRead);
+    }
+}
+
+// The scale a session sets still scales the whole window in a Plasma session,
+// whose own settings the window leaves out.
+TEST(DesktopLook, TheSessionsScaleStillScalesTheWholeWindow)
+{
+    const struct {
+        const char* name;
+        const char* xftDpi;  // the X resource, or null
+        std::vector<std::string> env;
+        const char* geometry;  // as xdotool prints it
+    } cases[] = {
+        {"Xft.dpi 144", "144", {}, "630x362"},
+        {"QT_SCALE_FACTOR 2", nullptr, {"QT_SCALE_FACTOR=2"}, "840x482"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        XvncServer server;
+        ASSERT_TRUE(server.Running()) << "Xvnc did not start";
+        if (c.xftDpi != nullptr) {
+            const std::string resource = std::string("Xft.dpi: ") + c.xftDpi;
+            ASSERT_EQ(RunCommand({"sh", "-c", "echo '" + resource + "' | xrdb -merge"},
+                                 {server.DisplayEnv()}).status, 0);
+        }
+        TempDir config;
+        std::vector<std::string> env = {server.DisplayEnv(), "XDG_CONFIG_HOME=" + config.Path(),
+                                        "QT_QPA_PLATFORM=xcb", "XDG_CURRENT_DESKTOP=KDE",
+                                        "KDE_SESSION_VERSION=6", "KDE_FULL_SESSION=true"};
+        env.insert(env.end(), c.env.begin(), c.env.end());
+        const pid_t app = SpawnCommand({TAVRIMO_BINARY}, env, config.Path() + "/stderr");
+        const CommandResult found = server.Run({"timeout", "20", "xdotool", "search", "--sync",
+                                                "--onlyvisible", "--name", "^Tavrimo$"});
+        const CommandResult geometry =
+            found.status == 0
+                ? server.Run({"xdotool", "getwindowgeometry", found.out.substr(0, found.out.find('\n'))})
+                : CommandResult{};
+        StopProcess(app);
+        ASSERT_EQ(found.status, 0) << "the window did not appear";
+        EXPECT_NE(geometry.out.find(std::string("Geometry: ") + c.geometry), std::string::npos)
+            << geometry.out;
+    }
 }
 
 TEST_F(EndToEnd, ServerDeathEndsTheProgramWithinASecond)

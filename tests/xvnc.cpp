@@ -319,3 +319,57 @@ TempDir::~TempDir()
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
 }
+
+namespace {
+
+WindowImage ReadOnce(xcb_connection_t* c, xcb_window_t window)
+{
+    WindowImage image;
+    auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+    if (geometry == nullptr) return image;
+    auto* reply = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, geometry->width,
+                         geometry->height, ~0u),
+        nullptr);
+    if (reply != nullptr && reply->depth == 24) {
+        const uint8_t* data = xcb_get_image_data(reply);
+        image.width = geometry->width;
+        image.height = geometry->height;
+        image.pixels.assign(data, data + xcb_get_image_data_length(reply));
+    }
+    std::free(reply);
+    std::free(geometry);
+    return image;
+}
+
+}  // namespace
+
+WindowImage ReadWindowImage(const XServer& server, const std::string& window)
+{
+    xcb_connection_t* c = xcb_connect(server.Display().c_str(), nullptr);
+    WindowImage image;
+    if (!xcb_connection_has_error(c)) {
+        const auto id = static_cast<xcb_window_t>(std::strtoul(window.c_str(), nullptr, 0));
+        image = ReadOnce(c, id);
+        for (int i = 0; i < 30 && !image.pixels.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            WindowImage again = ReadOnce(c, id);
+            if (again == image) break;
+            image = std::move(again);
+        }
+    }
+    xcb_disconnect(c);
+    return image;
+}
+
+long DifferingPixels(const WindowImage& a, const WindowImage& b)
+{
+    if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size())
+        return -1;
+    long differing = 0;
+    // The fourth byte of each pixel is padding.
+    for (size_t i = 0; i + 3 < a.pixels.size(); i += 4)
+        differing += a.pixels[i] != b.pixels[i] || a.pixels[i + 1] != b.pixels[i + 1] ||
+                     a.pixels[i + 2] != b.pixels[i + 2];
+    return differing;
+}

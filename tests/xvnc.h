@@ -1,6 +1,7 @@
 // A private X server for one test, and small process helpers around it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -113,6 +114,21 @@ XrandrOutput QueryXrandr(const XServer& server);
 // RandR (thousands of xrandr runs would take minutes); false on any failure.
 bool AddModes(const XServer& server, const std::string& output, const std::string& prefix,
               int count, int width, int height);
+
+// The pixels of a window's inside, row by row, as the server holds them.
+struct WindowImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;  // 4 bytes each
+    bool operator==(const WindowImage&) const = default;
+};
+
+// The window (an id as xdotool prints it) once its pixels hold still: two
+// reads 100 ms apart agree. Empty when it cannot be read.
+WindowImage ReadWindowImage(const XServer& server, const std::string& window);
+
+// How many pixels differ between two images of one size; -1 when the sizes differ.
+long DifferingPixels(const WindowImage& a, const WindowImage& b);
 
 // The whole of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
