@@ -95,6 +95,10 @@ int main(int argc, char* argv[])
     LeaveTheDesktopLookOut();
     LeaveGraphicsIntegrationOut(qgetenv("QT_QPA_PLATFORM"));
     std::jthread fonts(UseWindowFontsOnly, !qgetenv("QT_QPA_PLATFORM").startsWith("xcb"));
+    // Before Qt: a session bus that never answers is given up here once, so
+    // that Qt's own connection to it (Qt 6.8's accessibility) does not wait too.
+    const ChosenBackend backend =
+        ChooseBackend(CompiledBackends(), std::getenv("TAVRIMO_DISPLAY_BACKEND"));
     const QtMessageHandler previous = qInstallMessageHandler(Hold);
     GuardedApplication app(argc, argv);
     qInstallMessageHandler(previous);
@@ -106,17 +110,14 @@ int main(int argc, char* argv[])
     }
     for (const QString& line : std::as_const(g_held))
         std::fprintf(stderr, "%s\n", qPrintable(line));
+    if (!backend.diagnostic.empty())
+        std::fprintf(stderr, "tavrimo: %s\n", backend.diagnostic.c_str());
     QApplication::setApplicationName(QStringLiteral("Tavrimo"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIMO_VERSION));
     QIcon icon;
     icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-16.png"), "png"));
     icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-32.png"), "png"));
     QApplication::setWindowIcon(icon);
-
-    const ChosenBackend backend =
-        ChooseBackend(CompiledBackends(), std::getenv("TAVRIMO_DISPLAY_BACKEND"));
-    if (!backend.diagnostic.empty())
-        std::fprintf(stderr, "tavrimo: %s\n", backend.diagnostic.c_str());
 
     fonts.join();
     MainForm form(*backend.settings);
