@@ -458,7 +458,8 @@ TEST_F(Mate, AModeMateCannotNameIsBroughtBackByTheLoginEntryAfterTheDaemon)
     ASSERT_EQ(x.Run({"xrandr", "--output", "VNC-0", "--mode", before}).status, 0);
     ASSERT_TRUE(mate.Restart()) << mate.Log();
     const auto current = [&] {
-        const XrandrMode* m = QueryXrandr(x).Current();
+        const XrandrOutput output = QueryXrandr(x);
+        const XrandrMode* m = output.Current();
         return m ? std::to_string(m->id) : "";
     };
     // The daemon, as at a hotplug, then the login entry.

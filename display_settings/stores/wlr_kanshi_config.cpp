@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <wordexp.h>
 
+#include "unix_socket.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -428,29 +429,8 @@ std::string Getenv(const char* name)
     return v != nullptr ? v : "";
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 using Clock = std::chrono::steady_clock;
 
-int Remaining(Clock::time_point deadline)
-{
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return ms > 0 ? static_cast<int>(ms) : 0;
-}
 
 std::string IpcPath()
 {
@@ -474,7 +454,7 @@ int ConnectIpc(const std::string& path, Clock::time_point deadline)
         pollfd pfd{fd, POLLOUT, 0};
         int soError = 0;
         socklen_t len = sizeof soError;
-        if (::poll(&pfd, 1, Remaining(deadline)) > 0 &&
+        if (::poll(&pfd, 1, RemainingMs(deadline)) > 0 &&
             ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError == 0)
             return fd;
     }
@@ -487,14 +467,14 @@ int ConnectIpc(const std::string& path, Clock::time_point deadline)
 std::string IpcReload(const std::string& path)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kReloadTimeoutMs);
-    const Fd fd(ConnectIpc(path, deadline));
+    const UniqueFd fd(ConnectIpc(path, deadline));
     if (fd.get() < 0) return {};
     static const char kCall[] = "{\"method\":\"fr.emersion.kanshi.Reload\",\"parameters\":{}}";
     const char* p = kCall;
     size_t left = sizeof kCall;  // with the NUL that ends a varlink message
     while (left > 0) {
         pollfd pfd{fd.get(), POLLOUT, 0};
-        if (::poll(&pfd, 1, Remaining(deadline)) <= 0) return {};
+        if (::poll(&pfd, 1, RemainingMs(deadline)) <= 0) return {};
         const ssize_t n = ::send(fd.get(), p, left, MSG_NOSIGNAL);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return {};
@@ -504,7 +484,7 @@ std::string IpcReload(const std::string& path)
     std::string reply;
     while (reply.find('\0') == std::string::npos && reply.size() < 65536) {
         pollfd pfd{fd.get(), POLLIN, 0};
-        if (::poll(&pfd, 1, Remaining(deadline)) <= 0) return {};
+        if (::poll(&pfd, 1, RemainingMs(deadline)) <= 0) return {};
         char buf[4096];
         const ssize_t n = ::recv(fd.get(), buf, sizeof buf, 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -616,7 +596,7 @@ KanshiDaemon FindKanshi()
     const std::string display = Getenv("WAYLAND_DISPLAY").empty() ? std::string("wayland-0")
                                                                    : Getenv("WAYLAND_DISPLAY");
     {
-        const Fd fd(ConnectIpc(IpcPath(), Clock::now() + std::chrono::milliseconds(500)));
+        const UniqueFd fd(ConnectIpc(IpcPath(), Clock::now() + std::chrono::milliseconds(500)));
         daemon.ipc = fd.get() >= 0;
     }
     // Its process: a kanshi with this session's runtime folder and Wayland

@@ -23,6 +23,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "unix_socket.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -32,36 +33,15 @@ constexpr uint32_t kIpcGetOutputs = 3;
 constexpr uint32_t kIpcGetConfig = 9;
 constexpr uint32_t kIpcMaxReply = 16u << 20;  // far more than any configuration
 
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 using Clock = std::chrono::steady_clock;
 
-int Remaining(Clock::time_point deadline)
-{
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return ms > 0 ? static_cast<int>(ms) : 0;
-}
 
 // Moves all of len bytes through the socket before deadline.
 bool Transfer(int fd, char* buf, size_t len, bool sending, Clock::time_point deadline)
 {
     while (len > 0) {
         pollfd pfd{fd, static_cast<short>(sending ? POLLOUT : POLLIN), 0};
-        const int ready = ::poll(&pfd, 1, Remaining(deadline));
+        const int ready = ::poll(&pfd, 1, RemainingMs(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return false;
         const ssize_t n = sending ? ::send(fd, buf, len, MSG_NOSIGNAL) : ::recv(fd, buf, len, 0);
@@ -156,7 +136,7 @@ std::optional<std::string> IpcRequest(const std::string& socketPath, uint32_t ty
     if (socketPath.empty() || socketPath.size() >= sizeof addr.sun_path)
         return fail("not a socket path");
     std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const Socket sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const UniqueFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (sock.get() < 0) return fail(std::strerror(errno));
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (::connect(sock.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
@@ -164,7 +144,7 @@ std::optional<std::string> IpcRequest(const std::string& socketPath, uint32_t ty
         pollfd pfd{sock.get(), POLLOUT, 0};
         int soError = 0;
         socklen_t len = sizeof soError;
-        if (::poll(&pfd, 1, Remaining(deadline)) <= 0 ||
+        if (::poll(&pfd, 1, RemainingMs(deadline)) <= 0 ||
             ::getsockopt(sock.get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0)
             return fail("cannot connect");
     }
