@@ -267,7 +267,7 @@ XrandrOutput QueryXrandr(const XServer& server)
     const std::regex head(R"(^(\S+) (connected|disconnected))");
     const std::regex mode(R"(^  (\S+) \((0x[0-9a-f]+)\) .*)");
     const std::regex hline(R"(^        h: width\s+(\d+))");
-    const std::regex vline(R"(^        v: height\s+(\d+))");
+    const std::regex vline(R"(^        v: height\s+(\d+)(?:.*clock\s+([0-9.]+)Hz)?)");
     std::string line;
     bool inOutput = false;
     std::smatch m;
@@ -292,9 +292,17 @@ XrandrOutput QueryXrandr(const XServer& server)
             output.modes.back().width = std::stoi(m[1]);
         } else if (inOutput && !output.modes.empty() && std::regex_search(line, m, vline)) {
             output.modes.back().height = std::stoi(m[1]);
+            if (m[2].matched) output.modes.back().refresh = std::stod(m[2]);
         }
     }
     return output;
+}
+
+double XrandrRate(const XServer& server, const std::string& name)
+{
+    for (const XrandrMode& m : QueryXrandr(server).modes)
+        if (m.name == name) return m.refresh;
+    return 0;
 }
 
 std::string ReadFile(const std::string& path)

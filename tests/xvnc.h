@@ -95,6 +95,7 @@ struct XrandrMode {
     unsigned long id = 0;
     int width = 0;
     int height = 0;
+    double refresh = 0;  // Hz, as xrandr prints it (two decimals)
     bool current = false;
 };
 
@@ -109,6 +110,10 @@ struct XrandrOutput {
 
 // The first connected output of `xrandr --verbose` on the server.
 XrandrOutput QueryXrandr(const XServer& server);
+
+// The rate xrandr prints for the first of that output's modes named name (each
+// TigerVNC has its own rates); 0 where there is none.
+double XrandrRate(const XServer& server, const std::string& name);
 
 // Adds count modes named prefix0, prefix1, ... to output, straight through
 // RandR (thousands of xrandr runs would take minutes); false on any failure.
