@@ -15,7 +15,13 @@ DESTDIR=$scratch/root cmake --install "$build" --prefix /usr >/dev/null
 root=$scratch/root/usr
 desktop-file-validate "$root/share/applications/org.tavrimo.Tavrimo.desktop" &&
   ok "desktop entry validates" || bad "desktop entry"
-appstreamcli validate --no-net "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" &&
+# The program has no web page of its own, and a metainfo names only a real one:
+# AppStream 1.0 warns of that, 0.16 knows no such issue.
+metainfo=$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml
+no_homepage=(--override=url-homepage-missing=info)
+[[ $(appstreamcli validate --no-net "${no_homepage[@]}" "$metainfo" 2>&1) == *"not recognized"* ]] &&
+  no_homepage=()
+appstreamcli validate --no-net "${no_homepage[@]}" "$metainfo" &&
   ok "metainfo validates" || bad "metainfo"
 grep -q "version=\"$version\"" "$root/share/metainfo/org.tavrimo.Tavrimo.metainfo.xml" &&
   ok "metainfo names release $version" || bad "metainfo release"
