@@ -240,6 +240,12 @@ desktop's own display settings; on sway and other wlroots compositors it
 uses their output management, and sway's configuration where it includes
 the program's file; on other X11 sessions it uses RandR and an autostart
 entry.")
+# Files of the project's own where CPack would name its templates: a release
+# with another CMake packs this build too.
+set(CPACK_PACKAGE_DESCRIPTION_FILE ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_WELCOME ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/resources/debian/copyright)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -205,7 +205,10 @@ TEST_F(MainFormTest, AltOPressesTheButtonFromTheList)
 {
     form.DspList->setCurrentRow(1);
     QTest::keyClick(form.DspList, Qt::Key_O, Qt::AltModifier);
-    QTRY_COMPARE(fake.applied.size(), size_t{1});
+    // Not QTRY_COMPARE: its helper is internal to each Qt release, and this
+    // binary also runs against newer releases' Qt.
+    for (int i = 0; i < 100 && fake.applied.empty(); ++i) QTest::qWait(10);
+    EXPECT_EQ(fake.applied.size(), 1u);
 }
 
 TEST_F(MainFormTest, ButtonWithNothingSelectedDoesNothing)
