@@ -346,15 +346,16 @@ void ApplyOrDie()
     }
 }
 
+// By name: newer releases' protocol files add requests past the version offered here.
 const struct kde_output_configuration_v2_interface kKdeConfigurationImpl{
-    kIgnore,  // enable
-    [](wl_client*, wl_resource* r, wl_resource* device, wl_resource* mode) {
+    .enable = kIgnore,
+    .mode = [](wl_client*, wl_resource* r, wl_resource* device, wl_resource* mode) {
         static_cast<KdeConfiguration*>(wl_resource_get_user_data(r))->changes.push_back({device, mode});
     },
-    kIgnore,  // transform
-    kIgnore,  // position
-    kIgnore,  // scale
-    [](wl_client*, wl_resource* r) {
+    .transform = kIgnore,
+    .position = kIgnore,
+    .scale = kIgnore,
+    .apply = [](wl_client*, wl_resource* r) {
         ApplyOrDie();
         auto* c = static_cast<KdeConfiguration*>(wl_resource_get_user_data(r));
         if (g.fail) {
@@ -389,12 +390,12 @@ const struct kde_output_configuration_v2_interface kKdeConfigurationImpl{
                         SendDevice(dev, index, false);
         });
     },
-    [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
-    kIgnore,  // overscan
-    kIgnore,  // set_vrr_policy
-    kIgnore,  // set_rgb_range
-    kIgnore,  // set_primary_output
-    kIgnore,  // set_priority
+    .destroy = [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+    .overscan = kIgnore,
+    .set_vrr_policy = kIgnore,
+    .set_rgb_range = kIgnore,
+    .set_primary_output = kIgnore,
+    .set_priority = kIgnore,
 };
 
 const struct kde_output_management_v2_interface kKdeManagementImpl{

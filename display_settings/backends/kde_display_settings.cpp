@@ -177,9 +177,12 @@ const kde_output_order_v1_listener kOrderListener{
 
 enum class Answer { None, Applied, Failed };
 
+// By name: newer releases' protocol files add events past the version bound here.
 const kde_output_configuration_v2_listener kConfigurationListener{
-    [](void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::Applied; },
-    [](void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::Failed; },
+    .applied = [](void* data,
+                  kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::Applied; },
+    .failed = [](void* data,
+                 kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::Failed; },
 };
 
 }  // namespace
