@@ -179,11 +179,11 @@ void DamageRequest(xcb_connection_t* c, uint8_t minor, bool isvoid,
     // The first word holds the opcodes and the length, which xcb fills in.
     std::vector<uint32_t> words = {0};
     words.insert(words.end(), body.begin(), body.end());
-    iovec parts[4] = {};
-    parts[2].iov_base = words.data();
-    parts[2].iov_len = words.size() * 4;
+    iovec vec[4] = {};
+    vec[2].iov_base = words.data();
+    vec[2].iov_len = words.size() * 4;
     const xcb_protocol_request_t request = {2, &g_damage, minor, isvoid};
-    xcb_send_request(c, 0, parts + 2, &request);
+    xcb_send_request(c, 0, vec + 2, &request);
 }
 
 int Paint()
@@ -216,7 +216,7 @@ int Paint()
             // Its area and the window's geometry, each x, y, width, height, from byte 16.
             uint16_t area[8];
             std::memcpy(area, reinterpret_cast<const uint8_t*>(e) + 16, sizeof area);
-            // Qt touches one pixel first; the frame is drawn when the whole window is.
+            // A first drawing may be one pixel; the window is drawn once all of it is.
             if (area[2] < area[6] || area[3] < area[7]) {
                 free(e);
                 continue;
