@@ -24,6 +24,7 @@
 #include <wordexp.h>
 
 #include "unix_socket.h"
+#include "wlr_command_line.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -571,17 +572,7 @@ KanshiEdit KanshiEditMode(const std::string& configPath, const std::string& cwd,
 std::string KanshiConfigPath(const std::vector<std::string>& args, const std::string& cwd,
                              const std::vector<std::string>& env)
 {
-    std::string named;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--") break;
-        if ((arg == "-c" || arg == "--config") && i + 1 < args.size())
-            named = args[++i];
-        else if (arg.starts_with("--config="))
-            named = arg.substr(9);
-        else if (arg.starts_with("-c") && arg.size() > 2)
-            named = arg.substr(2);
-    }
+    const std::string named = ConfigOption(args);
     if (!named.empty()) return named[0] == '/' || cwd.empty() ? named : cwd + "/" + named;
     const std::string xdg = EnvOf(env, "XDG_CONFIG_HOME");
     if (!xdg.empty() && xdg[0] == '/') return xdg + "/kanshi/config";

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "unix_socket.h"
+#include "wlr_command_line.h"
 #include "xdg_paths.h"
 
 namespace {
@@ -393,18 +394,7 @@ bool SwayConfigIncludes(const SwayConfig& config, const std::string& path)
 
 std::string SwayConfigDir(const std::vector<std::string>& args, const std::string& cwd)
 {
-    // As sway's getopt reads them: the last -c counts, and "--" ends the options.
-    std::string named;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--") break;
-        if ((arg == "-c" || arg == "--config") && i + 1 < args.size())
-            named = args[++i];
-        else if (arg.rfind("--config=", 0) == 0)
-            named = arg.substr(9);
-        else if (arg.rfind("-c", 0) == 0 && arg.size() > 2)
-            named = arg.substr(2);
-    }
+    std::string named = ConfigOption(args);
     if (!named.empty()) {
         if (named[0] != '/') {
             if (cwd.empty()) return {};
