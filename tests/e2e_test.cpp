@@ -253,6 +253,31 @@ TEST(MuteSessionBus, TheWindowShowsWithinTwoSecondsOfTheTimeWithAWorkingBus)
     EXPECT_EQ(mute.Connections(), 1);
 }
 
+// Without a session bus the program starts none: Qt's accessibility bridge
+// would run dbus-launch, and the bus it starts outlives the program.
+TEST(NoSessionBus, TheWindowShowsAndNoBusIsStarted)
+{
+    XvncServer server;
+    ASSERT_TRUE(server.Running());
+    TempDir dir;
+    const std::string marker = dir.Path() + "/started";
+    const std::string script = dir.Path() + "/dbus-launch";
+    std::ofstream(script) << "#!/bin/sh\ntouch " << marker << "\nexit 1\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const pid_t app = SpawnCommand(
+        {TAVRIMO_BINARY},
+        {server.DisplayEnv(), "XDG_CONFIG_HOME=" + dir.Path(), "XDG_RUNTIME_DIR=" + dir.Path(),
+         "QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS" /* unset */,
+         "PATH=" + dir.Path() + ":" + std::getenv("PATH")},
+        dir.Path() + "/stderr");
+    const CommandResult found = server.Run({"timeout", "60", "xdotool", "search", "--sync",
+                                            "--onlyvisible", "--name", "^Tavrimo$"});
+    std::this_thread::sleep_for(500ms);  // the accessibility bridge may come after the window
+    StopProcess(app);
+    EXPECT_EQ(found.status, 0) << "no window";
+    EXPECT_FALSE(std::filesystem::exists(marker)) << "dbus-launch ran";
+}
+
 // What a screen reader reads of the window: each control of the window, then
 // each line of the list, one a line as "role: name".
 constexpr char kReadWindow[] = R"(

@@ -113,8 +113,9 @@ BusConnection Connect(const char* address, int timeoutMs, std::string* error, bo
     return bus;
 }
 
-// The session bus, as OpenBus opens it; *late as Connect sets it.
-BusConnection OpenSessionBus(int timeoutMs, std::string* error, bool* late)
+// The session bus, as OpenBus opens it; *giveUp tells whether there is none
+// or it let the time run out.
+BusConnection OpenSessionBus(int timeoutMs, std::string* error, bool* giveUp)
 {
     // With neither an address nor a user bus, GLib would run dbus-launch
     // (and might start a new bus with it), where no desktop's daemon is.
@@ -125,6 +126,7 @@ BusConnection OpenSessionBus(int timeoutMs, std::string* error, bool* late)
         g_free(userBus);
         if (!exists) {
             *error = "no session bus: DBUS_SESSION_BUS_ADDRESS is not set";
+            *giveUp = true;
             return nullptr;
         }
     }
@@ -135,24 +137,25 @@ BusConnection OpenSessionBus(int timeoutMs, std::string* error, bool* late)
         if (raw != nullptr) g_error_free(raw);
         return nullptr;
     }
-    BusConnection bus = Connect(address, timeoutMs, error, late);
+    BusConnection bus = Connect(address, timeoutMs, error, giveUp);
     g_free(address);
     return bus;
 }
 
-// A session bus that let the look-ups' time run out is given up for the rest
-// of the process: its other clients (Qt's accessibility bridge, through
-// libdbus) would each wait 25 s for their own Hello. An address of a kind
-// that neither GDBus nor libdbus knows fails at once in both.
+// A session bus that let the look-ups' time run out, or that is not there, is
+// given up for the rest of the process: its other clients (Qt's accessibility
+// bridge, through libdbus) would each wait 25 s for their own Hello, or run
+// dbus-launch, which starts a bus that outlives the program. An address of a
+// kind that neither GDBus nor libdbus knows fails at once in both.
 void GiveUpSessionBus() { setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1); }
 
 }  // namespace
 
 BusConnection OpenBus(const char* address, int timeoutMs, std::string* error)
 {
-    bool late = false;
-    return address != nullptr ? Connect(address, timeoutMs, error, &late)
-                              : OpenSessionBus(timeoutMs, error, &late);
+    bool giveUp = false;
+    return address != nullptr ? Connect(address, timeoutMs, error, &giveUp)
+                              : OpenSessionBus(timeoutMs, error, &giveUp);
 }
 
 std::shared_ptr<void> ShareSessionBus()
@@ -175,9 +178,9 @@ BusConnection SessionBus(std::string* error)
         if (!share->bus) return nullptr;
         return BusConnection(static_cast<GDBusConnection*>(g_object_ref(share->bus.get())));
     }
-    bool late = false;
-    BusConnection bus = OpenSessionBus(kLookupBusTimeoutMs, error, &late);
-    if (late) GiveUpSessionBus();
+    bool giveUp = false;
+    BusConnection bus = OpenSessionBus(kLookupBusTimeoutMs, error, &giveUp);
+    if (giveUp) GiveUpSessionBus();
     if (share != nullptr) {
         share->tried = true;
         share->error = *error;

@@ -29,7 +29,8 @@ std::shared_ptr<void> ShareSessionBus();
 
 // The session bus for a look-up at start, within kLookupBusTimeoutMs: the
 // shared connection where ShareSessionBus() holds one, else a private one.
-// A bus that lets that time run out is given up for the rest of the process:
-// DBUS_SESSION_BUS_ADDRESS becomes "disabled:", so that no other client here
-// (Qt's accessibility bridge) waits for it in turn.
+// A bus that lets that time run out, or none at all, is given up for the rest
+// of the process: DBUS_SESSION_BUS_ADDRESS becomes "disabled:", so that no
+// other client here (Qt's accessibility bridge) waits for it in turn or starts
+// one.
 BusConnection SessionBus(std::string* error);
