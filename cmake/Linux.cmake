@@ -179,8 +179,21 @@ add_library(tavrimo_qt_form STATIC main_window/qt_main_form.cpp main_window/qt_a
 set_target_properties(tavrimo_qt_form PROPERTIES AUTOMOC ON)
 target_link_libraries(tavrimo_qt_form PUBLIC tavrimo_core Qt6::Widgets PkgConfig::FONTCONFIG
                       PRIVATE tavrimo_warnings)
-qt_add_resources(tavrimo_qt_form art PREFIX / BASE resources FILES
-  resources/logo.bmp resources/tavrimo-16.png resources/tavrimo-32.png)
+# The window's images, decoded when the program is built: read at start, they
+# would have Qt list every image format plugin installed to find a reader.
+add_executable(tavrimo_image_header tools/qt_image_header.cpp)
+target_link_libraries(tavrimo_image_header PRIVATE Qt6::Gui tavrimo_warnings)
+set(own_images ${CMAKE_BINARY_DIR}/generated/own_images.h)
+add_custom_command(OUTPUT ${own_images}
+  COMMAND tavrimo_image_header ${own_images}
+          kLogo=${PROJECT_SOURCE_DIR}/resources/logo.bmp
+          kIcon16=${PROJECT_SOURCE_DIR}/resources/tavrimo-16.png
+          kIcon32=${PROJECT_SOURCE_DIR}/resources/tavrimo-32.png
+  DEPENDS tavrimo_image_header resources/logo.bmp resources/tavrimo-16.png
+          resources/tavrimo-32.png
+  VERBATIM)
+target_sources(tavrimo_qt_form PRIVATE ${own_images})
+target_include_directories(tavrimo_qt_form PRIVATE ${CMAKE_BINARY_DIR}/generated)
 
 add_executable(tavrimo main_window/qt_main.cpp)
 target_link_libraries(tavrimo PRIVATE tavrimo_qt_form tavrimo_registry tavrimo_version

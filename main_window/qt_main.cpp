@@ -1,6 +1,5 @@
-#include <QIcon>
 #include <QLibraryInfo>
-#include <QPixmap>
+#include <QStyleFactory>
 #include <QVersionNumber>
 #include <QStringList>
 
@@ -50,6 +49,9 @@ void LeaveTheDesktopLookOut()
     qunsetenv("QT_QPA_PLATFORMTHEME");
     qunsetenv("QT_STYLE_OVERRIDE");
     QGuiApplication::setDesktopSettingsAware(false);
+    // Named, the style is made at once. Left to Qt, it would first look at
+    // every style plugin installed, then take Fusion all the same.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 }
 
 // The window draws in software into shared memory. Qt before 6.8 asks its
@@ -114,10 +116,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tavrimo: %s\n", backend.diagnostic.c_str());
     QApplication::setApplicationName(QStringLiteral("Tavrimo"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIMO_VERSION));
-    QIcon icon;
-    icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-16.png"), "png"));
-    icon.addPixmap(ReadOwnImage(QStringLiteral(":/tavrimo-32.png"), "png"));
-    QApplication::setWindowIcon(icon);
+    QApplication::setWindowIcon(OwnWindowIcon());
 
     fonts.join();
     MainForm form(*backend.settings);

@@ -9,7 +9,8 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QImageReader>
+#include <QIcon>
+#include <QImage>
 #include <QPixmap>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,6 +21,7 @@
 #include <QStyleOptionButton>
 
 #include "form_layout.h"
+#include "own_images.h"
 #include "qt_application.h"
 
 namespace {
@@ -160,14 +162,22 @@ bool IsNavigationKey(int key)
     }
 }
 
+// An image the build decoded: the pixels are the program's read-only data,
+// which the pixmap copies.
+QPixmap OwnPixmap(const OwnImage& image)
+{
+    return QPixmap::fromImage(QImage(reinterpret_cast<const uchar*>(image.pixels), image.width,
+                                     image.height, image.width * 4, QImage::Format_ARGB32));
+}
+
 }  // namespace
 
-QPixmap ReadOwnImage(const QString& path, const char* format)
+QIcon OwnWindowIcon()
 {
-    QImageReader reader(path, format);
-    // Recognising it would load every plugin to ask each whether it is theirs.
-    reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
+    QIcon icon;
+    icon.addPixmap(OwnPixmap(kIcon16));
+    icon.addPixmap(OwnPixmap(kIcon32));
+    return icon;
 }
 
 DspListWidget::DspListWidget(QWidget* parent) : QListWidget(parent)
@@ -321,7 +331,7 @@ MainForm::MainForm(DisplaySettings& settings, QWidget* parent)
     wrkLogo = new QLabel(this);
     wrkLogo->setObjectName(QStringLiteral("wrkLogo"));
     wrkLogo->setGeometry(ToRect(form::kWrkLogo));
-    wrkLogo->setPixmap(ReadOwnImage(QStringLiteral(":/logo.bmp"), "bmp"));
+    wrkLogo->setPixmap(OwnPixmap(kLogo));
     wrkLogo->setScaledContents(false);
     wrkLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Lab[1] = EngravedLabel(this, 1, window);

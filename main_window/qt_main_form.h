@@ -9,13 +9,11 @@
 
 #include "mode_list.h"
 
+class QIcon;
 class QLabel;
-class QPixmap;
-class QString;
 
-// An image of the program's own resources, in a format Qt reads itself
-// (PNG, BMP): no image format plugin is loaded to recognise it.
-QPixmap ReadOwnImage(const QString& path, const char* format);
+// The program's icon, for its windows.
+QIcon OwnWindowIcon();
 
 // A list that keys and clicks drive as the platform's single-selection list
 // box: a navigation key with no line selected selects the line it would

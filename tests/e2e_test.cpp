@@ -253,9 +253,12 @@ TEST(MuteSessionBus, TheWindowShowsWithinTwoSecondsOfTheTimeWithAWorkingBus)
     EXPECT_EQ(mute.Connections(), 1);
 }
 
-// Without a session bus the program starts none: Qt's accessibility bridge
-// would run dbus-launch, and the bus it starts outlives the program.
-TEST(NoSessionBus, TheWindowShowsAndNoBusIsStarted)
+// What the program does on its way to the window. Without a session bus it
+// starts none: Qt's accessibility bridge would run dbus-launch, and the bus it
+// starts outlives the program. Qt looks through no folder of style or image
+// format plugins: the window names its style and carries its images decoded,
+// and a desktop may have dozens of such plugins, each a file read cold.
+TEST(StartUp, NoBusIsStartedAndNoStyleOrImageFormatPluginIsListed)
 {
     XvncServer server;
     ASSERT_TRUE(server.Running());
@@ -268,7 +271,7 @@ TEST(NoSessionBus, TheWindowShowsAndNoBusIsStarted)
         {TAVRIMO_BINARY},
         {server.DisplayEnv(), "XDG_CONFIG_HOME=" + dir.Path(), "XDG_RUNTIME_DIR=" + dir.Path(),
          "QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS" /* unset */,
-         "PATH=" + dir.Path() + ":" + std::getenv("PATH")},
+         "PATH=" + dir.Path() + ":" + std::getenv("PATH"), "QT_DEBUG_PLUGINS=1"},
         dir.Path() + "/stderr");
     const CommandResult found = server.Run({"timeout", "60", "xdotool", "search", "--sync",
                                             "--onlyvisible", "--name", "^Tavrimo$"});
@@ -276,6 +279,10 @@ TEST(NoSessionBus, TheWindowShowsAndNoBusIsStarted)
     StopProcess(app);
     EXPECT_EQ(found.status, 0) << "no window";
     EXPECT_FALSE(std::filesystem::exists(marker)) << "dbus-launch ran";
+    const std::string log = ReadFile(dir.Path() + "/stderr");
+    EXPECT_NE(log.find("/platforms"), std::string::npos) << "Qt told nothing of its plugins";
+    for (const char* folder : {"/styles", "/imageformats"})
+        EXPECT_EQ(log.find(folder), std::string::npos) << "Qt looked through " << folder;
 }
 
 // What a screen reader reads of the window: each control of the window, then
