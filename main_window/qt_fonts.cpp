@@ -1,9 +1,9 @@
 #include "qt_fonts.h"
 
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <set>
+#include <utility>
 
 #include "form_layout.h"
 
@@ -18,9 +18,6 @@ struct FontSetDeleter {
 struct ObjectSetDeleter {
     void operator()(FcObjectSet* s) const { FcObjectSetDestroy(s); }
 };
-struct ConfigDeleter {
-    void operator()(FcConfig* c) const { FcConfigDestroy(c); }
-};
 using Pattern = std::unique_ptr<FcPattern, PatternDeleter>;
 using FontSet = std::unique_ptr<FcFontSet, FontSetDeleter>;
 
@@ -34,17 +31,14 @@ std::string File(const FcPattern* font)
     return reinterpret_cast<const char*>(file);
 }
 
-// The files of config's fonts whose family (in any language) is family.
-std::set<std::string> FilesOfFamily(FcConfig* config, const std::string& family)
+// Whether config holds a font whose family (in any language) is family.
+bool HasFamily(FcConfig* config, const std::string& family)
 {
     const Pattern pattern(FcPatternCreate());
     FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     const std::unique_ptr<FcObjectSet, ObjectSetDeleter> objects(FcObjectSetBuild(FC_FILE, nullptr));
     const FontSet fonts(FcFontList(config, pattern.get(), objects.get()));
-    std::set<std::string> files;
-    for (int i = 0; fonts && i < fonts->nfont; ++i)
-        if (std::string file = File(fonts->fonts[i]); !file.empty()) files.insert(file);
-    return files;
+    return fonts && fonts->nfont > 0;
 }
 
 // The file of the font fontconfig picks for name, as Qt asks for a family
@@ -75,13 +69,13 @@ std::string XmlEscaped(const std::string& text)
     return out;
 }
 
-// Whether config holds a file of some family of each of fonts.
+// Whether config holds a font of some family of each of fonts.
 bool HoldsEach(FcConfig* config, const std::vector<FontFamilies>& fonts)
 {
     for (const FontFamilies& families : fonts) {
         bool found = false;
         for (const std::string& family : families)
-            found = found || !FilesOfFamily(config, family).empty();
+            found = found || HasFamily(config, family);
         if (!found) return false;
     }
     return true;
@@ -101,58 +95,56 @@ std::vector<FontFamilies> WindowFonts()
     return fonts;
 }
 
-bool KeepOnlyFontsOf(FcConfig* config, const std::vector<FontFamilies>& fonts,
-                     const std::vector<std::string>& matched)
+FontConfig WindowFontConfig(const std::vector<FontFamilies>& fonts,
+                            const std::vector<std::string>& matched, bool* narrowed)
 {
-    // Listing goes through every installed font: once for each family.
-    std::map<std::string, std::set<std::string>> filesOf;
-    std::set<std::string> keep;
-    for (const FontFamilies& families : fonts) {
-        bool found = false;
-        for (const std::string& family : families) {
-            auto known = filesOf.find(family);
-            if (known == filesOf.end())
-                known = filesOf.emplace(family, FilesOfFamily(config, family)).first;
-            found = found || !known->second.empty();
-            keep.insert(known->second.begin(), known->second.end());
-        }
-        if (!found) return false;
+    *narrowed = false;
+    // The face fontconfig picks for a name is known only from every font.
+    std::set<std::string> files;
+    FontConfig every;
+    if (!matched.empty()) {
+        every.reset(FcInitLoadConfigAndFonts());
+        if (!every) return nullptr;
+        for (const std::string& name : matched)
+            if (std::string file = MatchedFile(every.get(), name); !file.empty())
+                files.insert(std::move(file));
     }
-    for (const std::string& name : matched)
-        if (std::string file = MatchedFile(config, name); !file.empty()) keep.insert(file);
-
-    // fontconfig's own font selection, by each font's file name. Not by
-    // <glob>: fontconfig 2.15 and later take a glob as a path against the
-    // working folder, and started from / Debian testing's accepted no font.
+    // fontconfig's own font selection, applied as it reads its caches: one
+    // pass over every installed font. Files by name, not by <glob>:
+    // fontconfig 2.15 and later take a glob as a path against the working
+    // folder, and started from / Debian testing's accepted no font.
     std::string xml = "<?xml version=\"1.0\"?><fontconfig><selectfont><acceptfont>";
-    for (const std::string& file : keep)
+    for (const FontFamilies& families : fonts)
+        for (const std::string& family : families)
+            xml += "<pattern><patelt name=\"family\"><string>" + XmlEscaped(family) +
+                   "</string></patelt></pattern>";
+    for (const std::string& file : files)
         xml += "<pattern><patelt name=\"file\"><string>" + XmlEscaped(file) +
                "</string></patelt></pattern>";
     xml += "</acceptfont><rejectfont><pattern/></rejectfont></selectfont></fontconfig>";
-    return FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(xml.c_str()),
-                                          FcTrue) &&
-           FcConfigBuildFonts(config);
+    FontConfig config(FcInitLoadConfig());
+    if (config &&
+        FcConfigParseAndLoadFromMemory(config.get(), reinterpret_cast<const FcChar8*>(xml.c_str()),
+                                       FcTrue) &&
+        FcConfigBuildFonts(config.get()) && HoldsEach(config.get(), fonts)) {
+        *narrowed = true;
+        return config;
+    }
+    // A set that lost one of the window's fonts would have Qt draw its
+    // characters as empty boxes: Qt gets every font instead.
+    return every ? std::move(every) : FontConfig(FcInitLoadConfigAndFonts());
 }
 
 void UseWindowFontsOnly(bool qtDrawsTitle)
 {
     const char* own = std::getenv("FONTCONFIG_FILE");
     if (own != nullptr && *own != '\0') return;
-    std::unique_ptr<FcConfig, ConfigDeleter> config(FcInitLoadConfigAndFonts());
-    if (!config) return;
-    // Matching a family against every font takes a few milliseconds: only
-    // where the face is drawn.
-    const std::vector<FontFamilies> fonts = WindowFonts();
-    const bool narrowed = KeepOnlyFontsOf(config.get(), fonts,
-                                          qtDrawsTitle ? std::vector<std::string>{kQtDefaultFamily}
-                                                       : std::vector<std::string>{});
-    // A set that lost the window's fonts would have Qt draw every character
-    // as an empty box: Qt gets every font instead.
-    if (narrowed && !HoldsEach(config.get(), fonts)) {
-        config.reset(FcInitLoadConfigAndFonts());
-        if (!config) return;
-    }
-    // Kept whole or narrowed, it is the one Qt would have loaded: Qt's own
-    // start of fontconfig then finds it ready. The library holds a reference.
-    FcConfigSetCurrent(config.get());
+    bool narrowed = false;
+    const FontConfig config = WindowFontConfig(
+        WindowFonts(),
+        qtDrawsTitle ? std::vector<std::string>{kQtDefaultFamily} : std::vector<std::string>{},
+        &narrowed);
+    // Narrowed or whole, it is the one Qt would have loaded: Qt's own start
+    // of fontconfig then finds it ready. The library takes a reference.
+    if (config) FcConfigSetCurrent(config.get());
 }

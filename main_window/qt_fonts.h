@@ -2,6 +2,7 @@
 // every font fontconfig lists, so it is given the window's fonts only.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,16 +11,21 @@
 // One font of the window: its families in order of preference.
 using FontFamilies = std::vector<std::string>;
 
+struct FontConfigDeleter {
+    void operator()(FcConfig* c) const { FcConfigDestroy(c); }
+};
+using FontConfig = std::unique_ptr<FcConfig, FontConfigDeleter>;
+
 // The window's fonts, from form_layout.h.
 std::vector<FontFamilies> WindowFonts();
 
-// Leaves in config only the font files that hold a family of one of fonts,
-// and the one fontconfig picks for each name of matched, under the rules
-// config already has. When some font has none of its families installed,
-// config keeps every font (so that font falls back as before) and the
-// result is false.
-bool KeepOnlyFontsOf(FcConfig* config, const std::vector<FontFamilies>& fonts,
-                     const std::vector<std::string>& matched);
+// A new configuration under the system's rules whose fonts are those of a
+// family of one of fonts, and the files fontconfig picks for each name of
+// matched out of every font; *narrowed then says so. When some font has
+// none of its families installed, every font instead. Null when fontconfig
+// cannot load its configuration.
+FontConfig WindowFontConfig(const std::vector<FontFamilies>& fonts,
+                            const std::vector<std::string>& matched, bool* narrowed);
 
 // Makes fontconfig's current configuration the one it would load by itself,
 // holding only the window's fonts where they are all installed, and the face

@@ -266,8 +266,13 @@ std::set<std::string> FontFiles(FcConfig* config, const char* family = nullptr)
     return files;
 }
 
-TEST(WindowFonts, OnlyTheFilesOfTheWindowsFamiliesStayAndAMissingFontKeepsThemAll)
+TEST(WindowFonts, OnlyTheWindowsFamiliesStayAndAMissingFontKeepsThemAll)
 {
+    const FontConfig every(FcInitLoadConfigAndFonts());
+    const std::set<std::string> all = FontFiles(every.get());
+    std::set<std::string> wanted = FontFiles(every.get(), "AR PL UMing TW");
+    wanted.merge(FontFiles(every.get(), "Unifont"));
+    ASSERT_GT(all.size(), wanted.size()) << "more fonts are installed than the window's";
     const struct {
         std::vector<FontFamilies> fonts;
         bool narrowed;
@@ -277,27 +282,22 @@ TEST(WindowFonts, OnlyTheFilesOfTheWindowsFamiliesStayAndAMissingFontKeepsThemAl
         {{{"AR PL UMing TW"}, {"No Such Family"}}, false},
     };
     for (const auto& c : cases) {
-        const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(
-            FcInitLoadConfigAndFonts(), FcConfigDestroy);
-        const std::set<std::string> all = FontFiles(config.get());
-        std::set<std::string> wanted = FontFiles(config.get(), "AR PL UMing TW");
-        wanted.merge(FontFiles(config.get(), "Unifont"));
-        ASSERT_GT(all.size(), wanted.size()) << "more fonts are installed than the window's";
-        EXPECT_EQ(KeepOnlyFontsOf(config.get(), c.fonts, {}), c.narrowed);
+        bool narrowed = !c.narrowed;
+        const FontConfig config = WindowFontConfig(c.fonts, {}, &narrowed);
+        ASSERT_TRUE(config);
+        EXPECT_EQ(narrowed, c.narrowed);
         EXPECT_EQ(FontFiles(config.get()), c.narrowed ? wanted : all);
     }
 }
 
 TEST(WindowFonts, TheFaceFontconfigPicksForAGenericNameStays)
 {
-    const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(FcInitLoadConfigAndFonts(),
-                                                                      FcConfigDestroy);
-    const auto picked = [&config] {
+    const auto picked = [](FcConfig* config) {
         FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("Sans Serif"));
-        FcConfigSubstitute(config.get(), pattern, FcMatchPattern);
+        FcConfigSubstitute(config, pattern, FcMatchPattern);
         FcDefaultSubstitute(pattern);
         FcResult result = FcResultNoMatch;
-        FcPattern* match = FcFontMatch(config.get(), pattern, &result);
+        FcPattern* match = FcFontMatch(config, pattern, &result);
         FcChar8* file = nullptr;
         std::string name;
         if (match != nullptr && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
@@ -306,9 +306,11 @@ TEST(WindowFonts, TheFaceFontconfigPicksForAGenericNameStays)
         FcPatternDestroy(pattern);
         return name;
     };
-    const std::string before = picked();
-    ASSERT_TRUE(KeepOnlyFontsOf(config.get(), WindowFonts(), {"Sans Serif"}));
-    EXPECT_EQ(picked(), before);
+    const FontConfig every(FcInitLoadConfigAndFonts());
+    bool narrowed = false;
+    const FontConfig config = WindowFontConfig(WindowFonts(), {"Sans Serif"}, &narrowed);
+    ASSERT_TRUE(config && narrowed);
+    EXPECT_EQ(picked(config.get()), picked(every.get()));
 }
 
 }  // namespace
