@@ -263,10 +263,7 @@ TEST(StartUp, NoBusIsStartedAndNoStyleOrImageFormatPluginIsListed)
     XvncServer server;
     ASSERT_TRUE(server.Running());
     TempDir dir;
-    const std::string marker = dir.Path() + "/started";
-    const std::string script = dir.Path() + "/dbus-launch";
-    std::ofstream(script) << "#!/bin/sh\ntouch " << marker << "\nexit 1\n";
-    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const std::string marker = PlantCommand(dir.Path(), "dbus-launch");
     const pid_t app = SpawnCommand(
         {TAVRIMO_BINARY},
         {server.DisplayEnv(), "XDG_CONFIG_HOME=" + dir.Path(), "XDG_RUNTIME_DIR=" + dir.Path(),

@@ -100,10 +100,7 @@ TEST_F(RealSessions, WithoutASessionBusNoBusIsStartedAndRandRServes)
     Use(x.Display(), "");
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     TempDir fake;
-    const std::string marker = fake.Path() + "/started";
-    const std::string script = fake.Path() + "/dbus-launch";
-    std::ofstream(script) << "#!/bin/sh\ntouch " << marker << "\nexit 1\n";
-    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const std::string marker = PlantCommand(fake.Path(), "dbus-launch");
     const std::string path = std::getenv("PATH");
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const std::string savedRuntime = runtime ? runtime : "";

@@ -313,6 +313,15 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
+std::string PlantCommand(const std::string& dir, const std::string& name)
+{
+    const std::string marker = dir + "/" + name + ".ran";
+    const std::string script = dir + "/" + name;
+    std::ofstream(script) << "#!/bin/sh\ntouch " << marker << "\nexit 1\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    return marker;
+}
+
 TempDir::TempDir()
 {
     std::string tmpl = (std::filesystem::temp_directory_path() / "tavrimo-test-XXXXXX").string();

@@ -138,3 +138,7 @@ long DifferingPixels(const WindowImage& a, const WindowImage& b);
 // The whole of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
+// Writes a stand-in for the command name into dir (to put first on PATH)
+// that fails and only leaves a file behind; returns that file's path.
+std::string PlantCommand(const std::string& dir, const std::string& name);
+
